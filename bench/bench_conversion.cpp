@@ -1,0 +1,188 @@
+// Conversion speed per kind of bitmap: the whole conversion (read, decode,
+// encode, write) against libjpeg-turbo compressing the same pixels from
+// memory, the floor no converter can beat.
+//
+//   bench_conversion [--keep DIR] [--runs N]
+// --keep writes the generated bitmaps to DIR (for comparing other tools).
+#include "bmp_writer.h"
+#include "imaging.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <jpeglib.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Kind {
+    const char* name;
+    int width, height, bits;
+    std::uint32_t compression;
+    bool topDown;
+};
+
+fixture::Variant variantFor(const Kind& k) {
+    fixture::Variant v;
+    v.bits = k.bits;
+    v.compression = k.compression;
+    v.topDown = k.topDown;
+    if (k.bits <= 8) v.palette = k.bits == 8 && std::strstr(k.name, "gray") ? fixture::grayPalette(256) : fixture::colourPalette(1 << k.bits);
+    v.xPelsPerMeter = v.yPelsPerMeter = 2835;
+    return v;
+}
+
+fixture::Picture pictureFor(const Kind& k) {
+    fixture::Picture p = fixture::photo(k.width, k.height, k.bits <= 8);
+    for (auto& i : p.indices) i = static_cast<std::uint8_t>(k.bits == 8 ? i : i >> (8 - k.bits));
+    return p;
+}
+
+// The program's own sequence for one file.
+bool convert(const std::string& in, const std::string& out) {
+    BITMAPINFOHEADER h{};
+    if (bmpinfo(in.c_str(), &h)) return false;
+    int depth = h.biBitCount >= 16 ? 24 : h.biBitCount;
+    ImageDescriptor image{};
+    if (allocimage(&image, h.biWidth, std::abs(h.biHeight), depth)) return false;
+    if (loadbmp(in.c_str(), &image)) return false;
+    if (depth == 1) {
+        ImageDescriptor wide{};
+        if (allocimage(&wide, h.biWidth, std::abs(h.biHeight), 8) == 0 && convert1bitto8bit(&image, &wide) == 0) {
+            freeimage(&image);
+            copyimgdes(&wide, &image);
+        }
+    }
+    const bool ok = savejpg(out.c_str(), &image, 75) == 0;
+    freeimage(&image);
+    return ok;
+}
+
+// The decoded pixels as rows libjpeg can take: B, G, R or gray.
+struct Pixels {
+    int width = 0, height = 0, components = 3;
+    std::vector<std::uint8_t> data;
+};
+
+Pixels decoded(const std::string& in) {
+    BITMAPINFOHEADER h{};
+    bmpinfo(in.c_str(), &h);
+    ImageDescriptor image{};
+    allocimage(&image, h.biWidth, std::abs(h.biHeight), h.biBitCount >= 16 ? 24 : 8);
+    loadbmp(in.c_str(), &image);
+    Pixels px;
+    px.width = image.width();
+    px.height = image.height();
+    const auto pal = image.palette();
+    const bool gray = image.depth() == 8 && std::all_of(pal.begin(), pal.end(), [](const RGBQUAD& c) {
+        return c.rgbRed == c.rgbGreen && c.rgbGreen == c.rgbBlue;
+    });
+    px.components = gray ? 1 : 3;
+    px.data.reserve(static_cast<std::size_t>(px.width) * px.height * px.components);
+    for (int y = 0; y < px.height; ++y) {
+        const std::uint8_t* row = image.row(y);
+        for (int x = 0; x < px.width; ++x) {
+            if (image.depth() == 24) {
+                px.data.insert(px.data.end(), row + 3 * x, row + 3 * x + 3);
+            } else if (gray) {
+                px.data.push_back(pal[row[x]].rgbRed);
+            } else {
+                const RGBQUAD c = pal[row[x]];
+                px.data.insert(px.data.end(), {c.rgbBlue, c.rgbGreen, c.rgbRed});
+            }
+        }
+    }
+    return px;
+}
+
+void compressFromMemory(const Pixels& px) {
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &out, &size);
+    cinfo.image_width = static_cast<JDIMENSION>(px.width);
+    cinfo.image_height = static_cast<JDIMENSION>(px.height);
+    cinfo.input_components = px.components;
+    cinfo.in_color_space = px.components == 1 ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 75, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    const std::size_t stride = static_cast<std::size_t>(px.width) * px.components;
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(&px.data[cinfo.next_scanline * stride]);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::free(out);
+}
+
+template <class F>
+double bestSeconds(int runs, F&& f) {
+    double best = 1e9;
+    for (int i = 0; i < runs; ++i) {
+        const auto t0 = Clock::now();
+        f();
+        best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
+    }
+    return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string keep;
+    int runs = 5;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--keep")) keep = argv[i + 1];
+        if (!std::strcmp(argv[i], "--runs")) runs = std::max(1, std::atoi(argv[i + 1]));
+    }
+    namespace fs = std::filesystem;
+    const fs::path dir = keep.empty() ? fs::temp_directory_path() / ("pellicor-bench-" + std::to_string(::getpid())) : fs::path(keep);
+    fs::create_directories(dir);
+
+    const Kind kinds[] = {
+        {"rgb24-6000x4000", 6000, 4000, 24, BI_RGB, false},
+        {"rgb24-1920x1080", 1920, 1080, 24, BI_RGB, false},
+        {"rgb24-topdown", 1920, 1080, 24, BI_RGB, true},
+        {"rgb16", 1920, 1080, 16, BI_RGB, false},
+        {"rgb32", 1920, 1080, 32, BI_RGB, false},
+        {"pal8-colour", 1920, 1080, 8, BI_RGB, false},
+        {"pal8-gray", 1920, 1080, 8, BI_RGB, false},
+        {"pal4", 1920, 1080, 4, BI_RGB, false},
+        {"pal1", 1920, 1080, 1, BI_RGB, false},
+        {"rle8", 1920, 1080, 8, BI_RLE8, false},
+    };
+    std::printf("%-18s %12s %12s %8s\n", "kind", "whole MP/s", "floor MP/s", "ratio");
+    for (const Kind& k : kinds) {
+        const std::string in = (dir / (std::string(k.name) + ".bmp")).string();
+        const std::string out = (dir / (std::string(k.name) + ".jpg")).string();
+        if (!fixture::writeFile(in, fixture::encode(variantFor(k), pictureFor(k)))) {
+            std::fprintf(stderr, "cannot write %s\n", in.c_str());
+            return 1;
+        }
+        const double mp = static_cast<double>(k.width) * k.height / 1e6;
+        bool ok = true;
+        const double whole = bestSeconds(runs, [&] { ok = ok && convert(in, out); });
+        if (!ok) {
+            std::fprintf(stderr, "%s: conversion failed\n", k.name);
+            return 1;
+        }
+        const Pixels px = decoded(in);
+        const double floor = bestSeconds(runs, [&] { compressFromMemory(px); });
+        std::printf("%-18s %12.1f %12.1f %8.2f\n", k.name, mp / whole, mp / floor, floor / whole);
+        if (keep.empty()) fs::remove(out);
+    }
+    if (keep.empty()) fs::remove_all(dir);
+    return 0;
+}

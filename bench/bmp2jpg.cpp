@@ -1,0 +1,142 @@
+// Converts bitmaps to JPEG files through the imaging layer, the way the
+// program does, and prints where the time goes.
+//
+//   bmp2jpg [-q N] [--ppm OUT] IN.bmp OUT.jpg
+//   bmp2jpg [-q N] -d OUTDIR IN.bmp...
+#include "imaging.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+bool grayPalette(const ImageDescriptor& image) {
+    for (const RGBQUAD& c : image.palette())
+        if (c.rgbRed != c.rgbGreen || c.rgbGreen != c.rgbBlue) return false;
+    return true;
+}
+
+// The decoded pixels as PPM (or PGM when the JPEG will be grayscale).
+bool writePnm(const std::string& path, const ImageDescriptor& image) {
+    const bool indexed = image.depth() != 24;
+    const bool gray = indexed && grayPalette(image);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    std::fprintf(f, "P%d\n%d %d\n255\n", gray ? 5 : 6, image.width(), image.height());
+    std::vector<unsigned char> out(static_cast<std::size_t>(image.width()) * (gray ? 1 : 3));
+    const auto palette = image.palette();
+    for (int y = 0; y < image.height(); ++y) {
+        const std::uint8_t* row = image.row(y);
+        for (int x = 0; x < image.width(); ++x) {
+            RGBQUAD c{};
+            if (!indexed) {
+                c = RGBQUAD{row[3 * x], row[3 * x + 1], row[3 * x + 2], 0};
+            } else {
+                const int bits = image.depth(), perByte = 8 / bits;
+                const unsigned index = (row[x / perByte] >> (8 - bits * (1 + x % perByte))) & ((1u << bits) - 1);
+                if (index < palette.size()) c = palette[index];
+            }
+            if (gray) {
+                out[static_cast<std::size_t>(x)] = c.rgbRed;
+            } else {
+                out[3 * static_cast<std::size_t>(x)] = c.rgbRed;
+                out[3 * static_cast<std::size_t>(x) + 1] = c.rgbGreen;
+                out[3 * static_cast<std::size_t>(x) + 2] = c.rgbBlue;
+            }
+        }
+        std::fwrite(out.data(), 1, out.size(), f);
+    }
+    return std::fclose(f) == 0;
+}
+
+int fail(const char* in, const char* step, int rc) {
+    std::fprintf(stderr, "%s: %s failed: %s (%d)\n", in, step, imaging_strerror(rc), rc);
+    return 1;
+}
+
+int convert(const char* in, const std::string& out, int quality, const char* ppm) {
+    const auto t0 = Clock::now();
+    BITMAPINFOHEADER header{};
+    if (int rc = bmpinfo(in, &header)) return fail(in, "bmpinfo", rc);
+    int depth = static_cast<std::int16_t>(header.biBitCount);
+    if (depth >= 16) depth = 24;
+    ImageDescriptor image{};
+    if (int rc = allocimage(&image, header.biWidth, std::abs(header.biHeight), depth)) return fail(in, "allocimage", rc);
+    if (int rc = loadbmp(in, &image)) {
+        freeimage(&image);
+        return fail(in, "loadbmp", rc);
+    }
+    if (depth == 1) {
+        ImageDescriptor wide{};
+        if (allocimage(&wide, header.biWidth, std::abs(header.biHeight), 8) == 0) {
+            if (convert1bitto8bit(&image, &wide) == 0) {
+                freeimage(&image);
+                copyimgdes(&wide, &image);
+            }
+            freeimage(&wide);
+        }
+    }
+    if (ppm && !writePnm(ppm, image)) std::fprintf(stderr, "%s: cannot write %s\n", in, ppm);
+    const auto t1 = Clock::now();
+    const int rc = savejpg(out.c_str(), &image, quality);
+    freeimage(&image);
+    const auto t2 = Clock::now();
+    if (rc) return fail(in, "savejpg", rc);
+    std::printf("%s: %dx%d %d-bit, read+decode %.1f ms, encode+write %.1f ms\n", in, header.biWidth,
+                std::abs(header.biHeight), header.biBitCount, ms(t1 - t0), ms(t2 - t1));
+    return 0;
+}
+
+std::string jpegNameIn(const std::string& folder, const std::string& in) {
+    const std::size_t slash = in.rfind('/');
+    std::string base = slash == std::string::npos ? in : in.substr(slash + 1);
+    const std::size_t dot = base.rfind('.');
+    if (dot != std::string::npos && dot > 0) base.resize(dot);
+    return folder + "/" + base + ".jpg";
+}
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: bmp2jpg [-q N] [--ppm OUT] IN.bmp OUT.jpg\n"
+                 "       bmp2jpg [-q N] -d OUTDIR IN.bmp...\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int quality = 75;
+    const char* ppm = nullptr;
+    const char* outDir = nullptr;
+    std::vector<const char*> files;
+    for (int i = 1; i < argc; ++i) {
+        const bool hasValue = i + 1 < argc;
+        if (!std::strcmp(argv[i], "-q") && hasValue) {
+            quality = std::atoi(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--ppm") && hasValue) {
+            ppm = argv[++i];
+        } else if (!std::strcmp(argv[i], "-d") && hasValue) {
+            outDir = argv[++i];
+        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+            return usage();
+        } else {
+            files.push_back(argv[i]);
+        }
+    }
+    if (outDir) {
+        if (files.empty() || ppm) return usage();
+        int failures = 0;
+        for (const char* in : files) failures += convert(in, jpegNameIn(outDir, in), quality, nullptr);
+        return failures ? 1 : 0;
+    }
+    if (files.size() != 2) return usage();
+    return convert(files[0], files[1], quality, ppm);
+}

@@ -1,0 +1,73 @@
+// Writes a small bitmap of every variant into a folder, as the fuzzer's seeds.
+#include "bmp_writer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <string>
+
+using namespace fixture;
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: fuzz_bmp_seeds FOLDER\n");
+        return 2;
+    }
+    const std::string folder = argv[1];
+    if (std::system(("mkdir -p '" + folder + "'").c_str()) != 0) return 1;
+
+    struct Seed {
+        const char* name;
+        Variant v;
+    };
+    auto indexed = [](int bits, std::uint32_t compression, Header h, int entries) {
+        Variant v;
+        v.bits = bits;
+        v.compression = compression;
+        v.header = h;
+        v.palette = colourPalette(entries);
+        return v;
+    };
+    auto masked = [](int bits, std::uint32_t compression, Header h, std::array<std::uint32_t, 4> masks) {
+        Variant v;
+        v.bits = bits;
+        v.compression = compression;
+        v.header = h;
+        v.masks = masks;
+        return v;
+    };
+    Variant top;
+    top.topDown = true;
+    Variant v5icc;
+    v5icc.header = Header::V5;
+    v5icc.icc = std::vector<std::uint8_t>(64, 0x42);
+    const Seed seeds[] = {
+        {"pal1", indexed(1, BI_RGB, Header::Info, 2)},
+        {"pal1-core", indexed(1, BI_RGB, Header::Core, 2)},
+        {"pal2", indexed(2, BI_RGB, Header::Info, 4)},
+        {"pal4-short", indexed(4, BI_RGB, Header::Info, 5)},
+        {"pal8-os2", indexed(8, BI_RGB, Header::Os2, 256)},
+        {"rle8", indexed(8, BI_RLE8, Header::Info, 256)},
+        {"rle4", indexed(4, BI_RLE4, Header::Info, 16)},
+        {"rgb16", masked(16, BI_RGB, Header::Info, {})},
+        {"rgb565", masked(16, BI_BITFIELDS, Header::Info, {0xF800, 0x07E0, 0x001F, 0})},
+        {"argb4444", masked(16, BI_ALPHABITFIELDS, Header::Info, {0x0F00, 0x00F0, 0x000F, 0xF000})},
+        {"rgb32", masked(32, BI_RGB, Header::Info, {})},
+        {"argb32-v5", masked(32, BI_BITFIELDS, Header::V5, {0xFF0000, 0xFF00, 0xFF, 0xFF000000})},
+        {"rgb101010", masked(32, BI_BITFIELDS, Header::V3, {0x3FF00000, 0x000FFC00, 0x000003FF, 0})},
+        {"rgba64", masked(64, BI_RGB, Header::Info, {})},
+        {"rgb24", Variant{}},
+        {"rgb24-topdown", top},
+        {"rgb24-v5-icc", v5icc},
+    };
+    int written = 0;
+    for (const Seed& s : seeds) {
+        Picture p = photo(13, 7, s.v.bits <= 8, static_cast<unsigned>(written));
+        for (auto& i : p.indices) i = static_cast<std::uint8_t>(i >> (8 - s.v.bits)) % std::max<std::size_t>(1, s.v.palette.size() + 1);
+        for (auto& c : p.colours) c.a = static_cast<std::uint8_t>(c.r ^ c.b);
+        written += writeFile(folder + "/" + s.name + ".bmp", encode(s.v, p)) ? 1 : 0;
+    }
+    std::printf("%d seeds written to %s\n", written, folder.c_str());
+    return written == static_cast<int>(std::size(seeds)) ? 0 : 1;
+}

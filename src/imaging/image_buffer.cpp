@@ -1,0 +1,134 @@
+// Image descriptors: allocation, sharing, release, and 1-bit widening.
+#include "internal.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <unistd.h>
+
+using imaging::isIndexedDepth;
+
+const char* imaging_strerror(int code) {
+    switch (code) {
+    case IMG_OK: return "success";
+    case IMG_ERR_OPEN: return "the file is missing or cannot be read";
+    case IMG_ERR_NOT_BMP: return "the file is not a bitmap";
+    case IMG_ERR_UNSUPPORTED: return "this kind of bitmap is not supported";
+    case IMG_ERR_CORRUPT: return "the bitmap is damaged";
+    case IMG_ERR_TRUNCATED: return "the bitmap is cut short";
+    case IMG_ERR_NO_MEMORY: return "not enough memory for the image";
+    case IMG_ERR_BAD_IMAGE: return "unusable image descriptor";
+    case IMG_ERR_MISMATCH: return "the image does not match the file";
+    case IMG_ERR_WRITE: return "the JPEG file cannot be written";
+    case IMG_ERR_TOO_LARGE: return "the image is too large for a JPEG file";
+    default: return "unknown error";
+    }
+}
+
+namespace {
+constexpr std::size_t kBufferCap = std::size_t{1} << 31;
+}
+
+std::size_t imaging_buffer_cap() {
+    static const std::size_t cap = [] {
+        const long pages = ::sysconf(_SC_PHYS_PAGES);
+        const long pageSize = ::sysconf(_SC_PAGESIZE);
+        if (pages <= 0 || pageSize <= 0) return kBufferCap;
+        const std::size_t half = static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize) / 2;
+        return std::min(kBufferCap, half);
+    }();
+    return cap;
+}
+
+const std::uint8_t* ImageDescriptor::row(int y) const {
+    if (!d_.pixels || y < 0 || y >= d_.height) return nullptr;
+    return imaging::bufferRow(d_, y);
+}
+
+std::span<const std::uint8_t> ImageDescriptor::iccProfile() const {
+    if (!d_.icc) return {};
+    return *d_.icc;
+}
+
+namespace imaging {
+
+void unpackIndices(const std::uint8_t* row, int bits, int count, std::uint8_t* out) {
+    if (bits == 8) {
+        std::copy_n(row, count, out);
+        return;
+    }
+    const unsigned perByte = 8u / static_cast<unsigned>(bits);
+    const unsigned mask = (1u << bits) - 1;
+    int x = 0;
+    for (; x + static_cast<int>(perByte) <= count; x += static_cast<int>(perByte)) {
+        const unsigned byte = row[x / static_cast<int>(perByte)];
+        for (unsigned i = 0; i < perByte; ++i)
+            out[x + static_cast<int>(i)] = static_cast<std::uint8_t>((byte >> (8 - bits * (i + 1))) & mask);
+    }
+    for (; x < count; ++x) out[x] = static_cast<std::uint8_t>(getIndex(row, x, bits));
+}
+
+std::vector<RGBQUAD> fullPalette(std::span<const RGBQUAD> colours, int depth) {
+    std::vector<RGBQUAD> palette(std::size_t{1} << depth, RGBQUAD{0, 0, 0, 0});
+    std::copy_n(colours.begin(), std::min(colours.size(), palette.size()), palette.begin());
+    return palette;
+}
+
+}  // namespace imaging
+
+int allocimage(ImageDescriptor* image, int width, int height, int bppixel) {
+    if (image == nullptr) return IMG_ERR_BAD_IMAGE;
+    if (width <= 0 || height <= 0 || !imaging::isSupportedDepth(bppixel)) return IMG_ERR_BAD_IMAGE;
+    // 64-bit arithmetic: width * 24 cannot overflow, and the cap bounds the rest.
+    const std::uint64_t stride = imaging::paddedStride(static_cast<std::uint64_t>(width), static_cast<unsigned>(bppixel));
+    const std::uint64_t bytes = stride * static_cast<std::uint64_t>(height);
+    if (bytes / stride != static_cast<std::uint64_t>(height) || bytes > imaging_buffer_cap())
+        return IMG_ERR_NO_MEMORY;
+
+    // calloc hands out fresh zero pages for large blocks without touching them.
+    void* p = std::calloc(static_cast<std::size_t>(bytes), 1);
+    if (p == nullptr) return IMG_ERR_NO_MEMORY;
+
+    ImageData& d = ImageAccess::data(*image);
+    d = ImageData{};
+    d.pixels = std::shared_ptr<std::uint8_t>(static_cast<std::uint8_t*>(p), [](std::uint8_t* q) { std::free(q); });
+    d.width = width;
+    d.height = height;
+    d.depth = bppixel;
+    d.stride = static_cast<std::size_t>(stride);
+    if (isIndexedDepth(bppixel)) {
+        const unsigned entries = 1u << bppixel;
+        d.palette.resize(entries);
+        for (unsigned i = 0; i < entries; ++i) {
+            const auto gray = static_cast<std::uint8_t>(i * 255 / (entries - 1));
+            d.palette[i] = RGBQUAD{gray, gray, gray, 0};
+        }
+    }
+    return IMG_OK;
+}
+
+void freeimage(ImageDescriptor* image) {
+    if (image != nullptr) ImageAccess::data(*image) = ImageData{};
+}
+
+void copyimgdes(const ImageDescriptor* srcimg, ImageDescriptor* desimg) {
+    if (srcimg == nullptr || desimg == nullptr || srcimg == desimg) return;
+    ImageAccess::data(*desimg) = ImageAccess::data(*srcimg);
+}
+
+int convert1bitto8bit(const ImageDescriptor* srcimg, ImageDescriptor* desimg) {
+    if (srcimg == nullptr || desimg == nullptr || !srcimg->allocated() || !desimg->allocated())
+        return IMG_ERR_BAD_IMAGE;
+    const ImageData& src = ImageAccess::data(*srcimg);
+    ImageData& dst = ImageAccess::data(*desimg);
+    if (src.depth != 1 || dst.depth != 8 || src.width != dst.width || src.height != dst.height ||
+        src.pixels == dst.pixels)
+        return IMG_ERR_MISMATCH;
+
+    for (int y = 0; y < src.height; ++y)
+        imaging::unpackIndices(imaging::bufferRow(src, y), 1, src.width, imaging::bufferRow(dst, y));
+    dst.palette = imaging::fullPalette(src.palette, 8);
+    dst.xPelsPerMeter = src.xPelsPerMeter;
+    dst.yPelsPerMeter = src.yPelsPerMeter;
+    dst.icc = src.icc;
+    return IMG_OK;
+}

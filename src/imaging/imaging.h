@@ -1,0 +1,148 @@
+// Pellicor's imaging layer: reads Windows bitmaps and writes JPEG files.
+//
+// Seven functions make the whole interface. Every function that returns an
+// int returns IMG_OK (0) on success and one of the negative IMG_ERR_* codes
+// below on failure; nothing throws across this interface and nothing aborts.
+// File names are 8-bit text in the local file-name encoding (UTF-8 here).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+// ---- Result codes ---------------------------------------------------------
+
+constexpr int IMG_OK = 0;
+constexpr int IMG_ERR_OPEN = -1;         // file missing, unreadable, or a folder
+constexpr int IMG_ERR_NOT_BMP = -2;      // no "BM" signature, or too short for any header
+constexpr int IMG_ERR_UNSUPPORTED = -3;  // a real bitmap variant we cannot decode
+                                         // (embedded JPEG/PNG, CMYK, OS/2 Huffman/RLE24)
+constexpr int IMG_ERR_CORRUPT = -4;      // a header that makes no sense, bad masks,
+                                         // an RLE stream that runs past the image
+constexpr int IMG_ERR_TRUNCATED = -5;    // pixel data or RLE stream ends early
+constexpr int IMG_ERR_NO_MEMORY = -6;    // size overflows, exceeds the cap, or allocation failed
+constexpr int IMG_ERR_BAD_IMAGE = -7;    // unusable descriptor: null, never allocated,
+                                         // unsupported depth or size asked of allocimage
+constexpr int IMG_ERR_MISMATCH = -8;     // descriptor does not fit the file or the other image
+constexpr int IMG_ERR_WRITE = -9;        // target cannot be created or fully written
+constexpr int IMG_ERR_TOO_LARGE = -10;   // wider or taller than JPEG's 65,500 pixels
+
+// A short English description of a result code, for tools and logs.
+const char* imaging_strerror(int code);
+
+// Largest pixel buffer allocimage hands out: 2 GiB, and never more than half
+// of the machine's physical memory, so that a hostile or absurd header ends
+// in IMG_ERR_NO_MEMORY instead of the process being killed.
+std::size_t imaging_buffer_cap();
+
+// Largest width or height a JPEG can carry.
+constexpr int IMG_JPEG_MAX_DIMENSION = 65500;
+
+// ---- Windows bitmap structures ------------------------------------------
+
+#pragma pack(push, 1)
+struct BITMAPINFOHEADER {
+    std::uint32_t biSize;  // size of the header as stored in the file (12, 16..64, 40, 52, 56, 108, 124)
+    std::int32_t biWidth;
+    std::int32_t biHeight;  // negative: rows stored top-down
+    std::uint16_t biPlanes;
+    std::uint16_t biBitCount;
+    std::uint32_t biCompression;
+    std::uint32_t biSizeImage;
+    std::int32_t biXPelsPerMeter;
+    std::int32_t biYPelsPerMeter;
+    std::uint32_t biClrUsed;
+    std::uint32_t biClrImportant;
+};
+
+struct RGBQUAD {
+    std::uint8_t rgbBlue;
+    std::uint8_t rgbGreen;
+    std::uint8_t rgbRed;
+    std::uint8_t rgbReserved;
+};
+#pragma pack(pop)
+static_assert(sizeof(BITMAPINFOHEADER) == 40);
+static_assert(sizeof(RGBQUAD) == 4);
+
+constexpr std::uint32_t BI_RGB = 0;
+constexpr std::uint32_t BI_RLE8 = 1;
+constexpr std::uint32_t BI_RLE4 = 2;
+constexpr std::uint32_t BI_BITFIELDS = 3;
+constexpr std::uint32_t BI_JPEG = 4;
+constexpr std::uint32_t BI_PNG = 5;
+constexpr std::uint32_t BI_ALPHABITFIELDS = 6;
+
+// ---- Image descriptor ------------------------------------------------------
+
+// An image buffer in bitmap layout: rows bottom-up, each padded to 4 bytes,
+// at 1, 2, 4, 8 or 24 bits per pixel (24-bit pixels are B, G, R), with a
+// palette for the indexed depths. A value-initialised descriptor is empty.
+//
+// Copies made by copyimgdes share the buffer; it is released when the last
+// descriptor holding it is freed or destroyed, so freeing twice, freeing an
+// empty descriptor, or freeing both sides of a copy is safe.
+// What a descriptor holds; only the imaging layer touches it.
+struct ImageData {
+    std::shared_ptr<std::uint8_t> pixels;  // buffer row 0 is the bottom row
+    int width = 0;
+    int height = 0;
+    int depth = 0;
+    std::size_t stride = 0;
+    std::vector<RGBQUAD> palette;  // 2^depth entries for indexed depths
+    std::int32_t xPelsPerMeter = 0;
+    std::int32_t yPelsPerMeter = 0;
+    std::shared_ptr<const std::vector<std::uint8_t>> icc;
+};
+
+class ImageDescriptor {
+public:
+    bool allocated() const { return d_.pixels != nullptr; }
+    int width() const { return d_.width; }
+    int height() const { return d_.height; }
+    int depth() const { return d_.depth; }
+    std::size_t stride() const { return d_.stride; }
+    // Row y counted from the top of the image (the buffer itself is bottom-up).
+    const std::uint8_t* row(int y) const;
+    std::span<const RGBQUAD> palette() const { return d_.palette; }
+    std::int32_t xPelsPerMeter() const { return d_.xPelsPerMeter; }
+    std::int32_t yPelsPerMeter() const { return d_.yPelsPerMeter; }
+    std::span<const std::uint8_t> iccProfile() const;
+
+private:
+    friend struct ImageAccess;
+    ImageData d_;
+};
+
+// ---- The seven functions ----------------------------------------------------
+
+// Fills *bdat from the bitmap's header, widening core (OS/2) headers; the
+// height keeps its stored sign. Fails on a missing file, a file that is not a
+// bitmap, a header that makes no sense, or a variant loadbmp cannot decode.
+int bmpinfo(const char* filename, BITMAPINFOHEADER* bdat);
+
+// Gives *image a zeroed buffer of width x height at bppixel (1, 2, 4, 8, 24).
+// Indexed depths get a gray ramp palette. Anything *image held is released.
+int allocimage(ImageDescriptor* image, int width, int height, int bppixel);
+
+// Reads the bitmap into the allocated *image, whose width and height must be
+// the file's. Sources of 16 bits or more load into a 24-bit buffer, with real
+// alpha composited onto white; indexed sources load into an indexed buffer at
+// least as deep as the file (or into a 24-bit one) and bring their palette.
+int loadbmp(const char* filename, ImageDescriptor* image);
+
+// Fills the allocated 8-bit *desimg from the 1-bit *srcimg of the same size.
+int convert1bitto8bit(const ImageDescriptor* srcimg, ImageDescriptor* desimg);
+
+// Makes *desimg describe the same buffer as *srcimg (the pixels are shared).
+void copyimgdes(const ImageDescriptor* srcimg, ImageDescriptor* desimg);
+
+// Writes *image as a baseline JFIF file at quality 1..100 (clamped). Gray
+// palettes give a grayscale JPEG. The target is replaced only once the whole
+// file is written; on failure no partial file is left.
+int savejpg(const char* filename, const ImageDescriptor* image, int quality);
+
+// Releases *image's hold on its buffer; the descriptor becomes empty.
+void freeimage(ImageDescriptor* image);

@@ -1,0 +1,67 @@
+// Shared pieces of the imaging layer; not part of its interface.
+#pragma once
+
+#include "imaging.h"
+
+#include <cstdint>
+#include <cstring>
+
+struct ImageAccess {
+    static ImageData& data(ImageDescriptor& image) { return image.d_; }
+    static const ImageData& data(const ImageDescriptor& image) { return image.d_; }
+};
+
+namespace imaging {
+
+inline bool isIndexedDepth(int depth) { return depth == 1 || depth == 2 || depth == 4 || depth == 8; }
+inline bool isSupportedDepth(int depth) { return isIndexedDepth(depth) || depth == 24; }
+
+// Bytes in one row padded to 4 bytes; 64-bit so that no width overflows it.
+inline std::uint64_t paddedStride(std::uint64_t width, unsigned bits) { return (width * bits + 31) / 32 * 4; }
+
+// Buffer row for image row y (0 = top).
+inline std::uint8_t* bufferRow(ImageData& d, int y) {
+    return d.pixels.get() + static_cast<std::size_t>(d.height - 1 - y) * d.stride;
+}
+inline const std::uint8_t* bufferRow(const ImageData& d, int y) {
+    return d.pixels.get() + static_cast<std::size_t>(d.height - 1 - y) * d.stride;
+}
+
+// Index x of a row packed at 1, 2, 4 or 8 bits, most significant bits first.
+inline unsigned getIndex(const std::uint8_t* row, int x, int bits) {
+    if (bits == 8) return row[x];
+    const unsigned perByte = 8 / bits;
+    const unsigned shift = 8 - bits * (1 + x % perByte);
+    return (row[x / perByte] >> shift) & ((1u << bits) - 1);
+}
+
+inline void setIndex(std::uint8_t* row, int x, int bits, unsigned value) {
+    if (bits == 8) {
+        row[x] = static_cast<std::uint8_t>(value);
+        return;
+    }
+    const unsigned perByte = 8 / bits;
+    const unsigned shift = 8 - bits * (1 + x % perByte);
+    const unsigned mask = ((1u << bits) - 1) << shift;
+    std::uint8_t& byte = row[x / perByte];
+    byte = static_cast<std::uint8_t>((byte & ~mask) | ((value << shift) & mask));
+}
+
+// Unpacks `count` indices of a packed row into one byte each.
+void unpackIndices(const std::uint8_t* row, int bits, int count, std::uint8_t* out);
+
+inline std::uint16_t readU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+inline std::uint32_t readU32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+inline std::int32_t readI32(const std::uint8_t* p) { return static_cast<std::int32_t>(readU32(p)); }
+
+// A palette of 2^depth entries: the given colours, black for the rest.
+std::vector<RGBQUAD> fullPalette(std::span<const RGBQUAD> colours, int depth);
+
+}  // namespace imaging
+
+// Lets tests make the JPEG writer fail after it has written this many bytes
+// (negative: never), to show that a failure mid-write leaves nothing behind.
+void imaging_fail_writes_after(long long bytes);

@@ -1,0 +1,202 @@
+// savejpg: libjpeg-turbo's compressor behind an all-or-nothing file write.
+#include "internal.h"
+#include "target_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>  // jpeglib.h needs FILE and size_t
+#include <jpeglib.h>
+#include <jerror.h>
+#include <unistd.h>
+
+namespace {
+
+long long g_failWritesAfter = -1;
+
+// Pixel rows as libjpeg wants them, from the top down.
+class RowSource {
+public:
+    virtual ~RowSource() = default;
+    virtual JSAMPROW row(int y) = 0;
+};
+
+// 24-bit buffers are already B, G, R rows: libjpeg reads them in place.
+class BgrRows final : public RowSource {
+public:
+    explicit BgrRows(const ImageData& d) : d_(d) {}
+    JSAMPROW row(int y) override { return const_cast<JSAMPROW>(imaging::bufferRow(d_, y)); }
+
+private:
+    const ImageData& d_;
+};
+
+// Indexed rows through the palette, to gray levels or to B, G, R.
+class PaletteRows final : public RowSource {
+public:
+    PaletteRows(const ImageData& d, bool gray)
+        : d_(d), gray_(gray), indices_(static_cast<std::size_t>(d.width)),
+          out_(static_cast<std::size_t>(d.width) * (gray ? 1 : 3)) {}
+    JSAMPROW row(int y) override {
+        imaging::unpackIndices(imaging::bufferRow(d_, y), d_.depth, d_.width, indices_.data());
+        const std::size_t n = d_.palette.size();
+        for (int x = 0; x < d_.width; ++x) {
+            const std::size_t i = indices_[static_cast<std::size_t>(x)];
+            const RGBQUAD c = i < n ? d_.palette[i] : RGBQUAD{0, 0, 0, 0};
+            if (gray_) {
+                out_[static_cast<std::size_t>(x)] = c.rgbRed;
+            } else {
+                std::uint8_t* o = &out_[3 * static_cast<std::size_t>(x)];
+                o[0] = c.rgbBlue;
+                o[1] = c.rgbGreen;
+                o[2] = c.rgbRed;
+            }
+        }
+        return out_.data();
+    }
+
+private:
+    const ImageData& d_;
+    bool gray_;
+    std::vector<std::uint8_t> indices_;
+    std::vector<std::uint8_t> out_;
+};
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void onError(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1); }
+void onMessage(j_common_ptr) {}
+
+// Writes straight to the temporary file through a 256 KiB buffer.
+struct FdDestination {
+    jpeg_destination_mgr pub;
+    int fd;
+    long long written;
+    JOCTET buffer[256 * 1024];
+};
+
+bool writeAll(FdDestination& dest, const JOCTET* data, std::size_t count) {
+    if (g_failWritesAfter >= 0 && dest.written + static_cast<long long>(count) > g_failWritesAfter) {
+        const auto part = static_cast<std::size_t>(std::max(0LL, g_failWritesAfter - dest.written));
+        (void)!::write(dest.fd, data, part);
+        errno = ENOSPC;
+        return false;
+    }
+    while (count > 0) {
+        const ssize_t n = ::write(dest.fd, data, count);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        count -= static_cast<std::size_t>(n);
+        dest.written += n;
+    }
+    return true;
+}
+
+void initDestination(j_compress_ptr cinfo) {
+    auto* dest = reinterpret_cast<FdDestination*>(cinfo->dest);
+    dest->pub.next_output_byte = dest->buffer;
+    dest->pub.free_in_buffer = sizeof dest->buffer;
+}
+
+boolean emptyOutputBuffer(j_compress_ptr cinfo) {
+    auto* dest = reinterpret_cast<FdDestination*>(cinfo->dest);
+    if (!writeAll(*dest, dest->buffer, sizeof dest->buffer)) ERREXIT(cinfo, JERR_FILE_WRITE);
+    initDestination(cinfo);
+    return TRUE;
+}
+
+void termDestination(j_compress_ptr cinfo) {
+    auto* dest = reinterpret_cast<FdDestination*>(cinfo->dest);
+    if (!writeAll(*dest, dest->buffer, sizeof dest->buffer - dest->pub.free_in_buffer)) ERREXIT(cinfo, JERR_FILE_WRITE);
+}
+
+struct EncodeParams {
+    int width;
+    int height;
+    bool gray;
+    int quality;
+    std::int32_t xPelsPerMeter;
+    std::int32_t yPelsPerMeter;
+    const std::uint8_t* icc;
+    std::size_t iccSize;
+};
+
+// The only function that meets libjpeg's longjmp; it holds nothing that
+// needs destroying, so jumping out of it is safe.
+bool encode(int fd, const EncodeParams& p, RowSource& rows) {
+    jpeg_compress_struct cinfo;
+    ErrorManager err;
+    static thread_local FdDestination dest;
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = onError;
+    err.pub.output_message = onMessage;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        return false;
+    }
+    jpeg_create_compress(&cinfo);
+    dest.fd = fd;
+    dest.written = 0;
+    dest.pub.init_destination = initDestination;
+    dest.pub.empty_output_buffer = emptyOutputBuffer;
+    dest.pub.term_destination = termDestination;
+    cinfo.dest = &dest.pub;
+
+    cinfo.image_width = static_cast<JDIMENSION>(p.width);
+    cinfo.image_height = static_cast<JDIMENSION>(p.height);
+    cinfo.input_components = p.gray ? 1 : 3;
+    cinfo.in_color_space = p.gray ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, p.quality, TRUE);
+    // Pixels per metre become dots per centimetre, truncated, as cjpeg does.
+    if (p.xPelsPerMeter > 0 && p.yPelsPerMeter > 0) {
+        cinfo.density_unit = 2;
+        cinfo.X_density = static_cast<UINT16>(std::min(p.xPelsPerMeter / 100, 65535));
+        cinfo.Y_density = static_cast<UINT16>(std::min(p.yPelsPerMeter / 100, 65535));
+    }
+    jpeg_start_compress(&cinfo, TRUE);
+    if (p.iccSize > 0) jpeg_write_icc_profile(&cinfo, p.icc, static_cast<unsigned>(p.iccSize));
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = rows.row(static_cast<int>(cinfo.next_scanline));
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return true;
+}
+
+bool allGray(const std::vector<RGBQUAD>& palette) {
+    return std::all_of(palette.begin(), palette.end(),
+                       [](const RGBQUAD& c) { return c.rgbRed == c.rgbGreen && c.rgbGreen == c.rgbBlue; });
+}
+
+}  // namespace
+
+void imaging_fail_writes_after(long long bytes) { g_failWritesAfter = bytes; }
+
+int savejpg(const char* filename, const ImageDescriptor* image, int quality) {
+    if (image == nullptr || !image->allocated() || !imaging::isSupportedDepth(image->depth())) return IMG_ERR_BAD_IMAGE;
+    if (filename == nullptr) return IMG_ERR_WRITE;
+    const ImageData& d = ImageAccess::data(*image);
+    if (d.width > IMG_JPEG_MAX_DIMENSION || d.height > IMG_JPEG_MAX_DIMENSION) return IMG_ERR_TOO_LARGE;
+
+    const bool gray = d.depth != 24 && allGray(d.palette);
+    EncodeParams params{d.width,         d.height,        gray,
+                        std::clamp(quality, 1, 100),
+                        d.xPelsPerMeter, d.yPelsPerMeter,
+                        d.icc ? d.icc->data() : nullptr,
+                        d.icc ? d.icc->size() : 0};
+    BgrRows bgr(d);
+    std::unique_ptr<PaletteRows> indexed;
+    if (d.depth != 24) indexed = std::make_unique<PaletteRows>(d, gray);
+    RowSource& rows = indexed ? static_cast<RowSource&>(*indexed) : bgr;
+
+    imaging::TargetFile target;
+    if (!target.open(filename)) return IMG_ERR_WRITE;
+    if (!encode(target.fd(), params, rows)) return IMG_ERR_WRITE;  // target's destructor discards the file
+    return target.commit() ? IMG_OK : IMG_ERR_WRITE;
+}

@@ -1,0 +1,31 @@
+// A file that appears under its name only once it is completely written.
+#pragma once
+
+#include <string>
+
+namespace imaging {
+
+class TargetFile {
+public:
+    TargetFile() = default;
+    TargetFile(const TargetFile&) = delete;
+    TargetFile& operator=(const TargetFile&) = delete;
+    ~TargetFile();  // discards whatever was written unless committed
+
+    // Creates an unnamed (or hidden temporary) file in the target's folder.
+    bool open(const std::string& target);
+    int fd() const { return fd_; }
+    // Gives the written file the target's name, replacing any older file.
+    bool commit();
+
+private:
+    bool linkAnonymous();
+    void discard();
+
+    std::string target_;
+    std::string folder_;
+    std::string temp_;  // the temporary name, once the file has one
+    int fd_ = -1;
+};
+
+}  // namespace imaging

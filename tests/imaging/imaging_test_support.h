@@ -1,0 +1,39 @@
+// Helpers shared by the imaging tests.
+#pragma once
+
+#include "bmp_writer.h"
+#include "imaging.h"
+
+#include <QString>
+#include <QTemporaryDir>
+#include <vector>
+
+namespace support {
+
+// Writes bytes to a file in `dir` and returns its path as 8-bit text.
+QByteArray writeTemp(const QTemporaryDir& dir, const QString& name, const std::vector<std::uint8_t>& bytes);
+
+// The program's depth rule: 16 bits and more load as 24.
+int programDepth(int bitCount);
+
+// Loads a file the way the program does (without widening 1-bit images) and
+// returns every pixel's colour, top row first; the result code goes to *rc.
+std::vector<fixture::Rgba> loadColours(const QByteArray& path, int* rc, int depth = 0);
+
+// Colour of each pixel of a loaded image, through its palette when indexed.
+std::vector<fixture::Rgba> coloursOf(const ImageDescriptor& image);
+
+// Colours the reader must produce for indexed pictures: the palette entry,
+// black beyond the palette.
+std::vector<fixture::Rgba> paletteColours(const fixture::Picture& p, const std::vector<RGBQUAD>& palette);
+
+struct Jpeg {
+    int width = 0, height = 0, components = 0;
+    std::vector<std::uint8_t> pixels;  // RGB or gray, top row first
+};
+Jpeg decodeJpeg(const QByteArray& path);
+double psnr(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b);
+
+QByteArray readAll(const QByteArray& path);
+
+}  // namespace support

@@ -1,0 +1,59 @@
+// Writes bitmaps of every variant from known pixels, for tests, benchmarks
+// and fuzz seeds.
+#pragma once
+
+#include "imaging.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fixture {
+
+enum class Header { Core, Os2, Info, V2, V3, V4, V5 };
+
+struct Rgba {
+    std::uint8_t r = 0, g = 0, b = 0, a = 255;
+    bool operator==(const Rgba&) const = default;
+};
+
+// Pixels listed from the top row down: palette indices for depths up to 8,
+// colours for the others.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> indices;
+    std::vector<Rgba> colours;
+};
+
+struct Variant {
+    int bits = 24;
+    std::uint32_t compression = BI_RGB;  // BI_RLE8/BI_RLE4 are encoded from the indices
+    Header header = Header::Info;
+    bool topDown = false;
+    std::vector<RGBQUAD> palette;  // entries written to the file
+    std::array<std::uint32_t, 4> masks{};  // red, green, blue, alpha, for bit fields
+    std::int32_t xPelsPerMeter = 0;
+    std::int32_t yPelsPerMeter = 0;
+    std::vector<std::uint8_t> icc;  // embedded in a V5 header
+    std::uint8_t filler = 0;  // the unused fourth byte of plain 32-bit pixels
+};
+
+// The pixel value a channel of `bits` bits stores for the 8-bit level c.
+std::uint32_t toChannel(std::uint8_t c, std::uint32_t mask);
+
+// A whole .bmp file.
+std::vector<std::uint8_t> encode(const Variant& v, const Picture& p);
+// A .bmp file around pixel data made by hand (RLE streams, cut-off data).
+std::vector<std::uint8_t> encodeRaw(const Variant& v, int width, int height, const std::vector<std::uint8_t>& pixelData);
+
+// A smooth, photo-like picture with noise, as colours or as indices.
+Picture photo(int width, int height, bool indexed, unsigned seed = 1);
+
+bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+std::vector<RGBQUAD> grayPalette(int entries);
+std::vector<RGBQUAD> colourPalette(int entries);
+
+}  // namespace fixture
