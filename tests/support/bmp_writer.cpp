@@ -247,7 +247,7 @@ Picture photo(int width, int height, bool indexed, unsigned seed) {
 bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "wb"), std::fclose);
     if (!f) return false;
-    return std::fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size();
+    return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size();
 }
 
 std::vector<RGBQUAD> grayPalette(int entries) {
