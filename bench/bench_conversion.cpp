@@ -3,7 +3,9 @@
 // memory, the floor no converter can beat.
 //
 //   bench_conversion [--keep DIR] [--runs N]
-// --keep writes the generated bitmaps to DIR (for comparing other tools).
+//   bench_conversion --batch DIR
+// --keep writes the generated bitmaps to DIR (for comparing other tools);
+// --batch only writes 200 photo-like 24-bit 1024x768 bitmaps to DIR.
 #include "bmp_writer.h"
 #include "imaging.h"
 
@@ -138,16 +140,32 @@ double bestSeconds(int runs, F&& f) {
     return best;
 }
 
+int writeBatch(const std::string& dir) {
+    std::filesystem::create_directories(dir);
+    for (unsigned i = 0; i < 200; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/photo%03u.bmp", i);
+        if (!fixture::writeFile(dir + name, fixture::encode(fixture::Variant{}, fixture::photo(1024, 768, false, i + 1)))) {
+            std::fprintf(stderr, "cannot write %s%s\n", dir.c_str(), name);
+            return 1;
+        }
+    }
+    std::printf("200 bitmaps written to %s\n", dir.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string keep;
+    std::string keep, batch;
     int runs = 5;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--keep")) keep = argv[i + 1];
         if (!std::strcmp(argv[i], "--runs")) runs = std::max(1, std::atoi(argv[i + 1]));
+        if (!std::strcmp(argv[i], "--batch")) batch = argv[i + 1];
     }
     namespace fs = std::filesystem;
+    if (!batch.empty()) return writeBatch(batch);
     const fs::path dir = keep.empty() ? fs::temp_directory_path() / ("pellicor-bench-" + std::to_string(::getpid())) : fs::path(keep);
     fs::create_directories(dir);
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <sys/mman.h>
 #include <unistd.h>
 
 using imaging::isIndexedDepth;
@@ -75,6 +76,25 @@ std::vector<RGBQUAD> fullPalette(std::span<const RGBQUAD> colours, int depth) {
 
 }  // namespace imaging
 
+namespace {
+
+// Large buffers come straight from the kernel as untouched zero pages: no
+// memset, and nothing is paid for pages a fast-path load never uses. (malloc
+// would recycle freed memory once its mapping threshold has grown, and clear it.)
+std::shared_ptr<std::uint8_t> zeroedBuffer(std::size_t bytes) {
+    constexpr std::size_t kMapFrom = 256 * 1024;
+    if (bytes < kMapFrom) {
+        void* p = std::calloc(bytes, 1);
+        if (p == nullptr) return nullptr;
+        return std::shared_ptr<std::uint8_t>(static_cast<std::uint8_t*>(p), [](std::uint8_t* q) { std::free(q); });
+    }
+    void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    return std::shared_ptr<std::uint8_t>(static_cast<std::uint8_t*>(p), [bytes](std::uint8_t* q) { ::munmap(q, bytes); });
+}
+
+}  // namespace
+
 int allocimage(ImageDescriptor* image, int width, int height, int bppixel) {
     if (image == nullptr) return IMG_ERR_BAD_IMAGE;
     if (width <= 0 || height <= 0 || !imaging::isSupportedDepth(bppixel)) return IMG_ERR_BAD_IMAGE;
@@ -84,13 +104,12 @@ int allocimage(ImageDescriptor* image, int width, int height, int bppixel) {
     if (bytes / stride != static_cast<std::uint64_t>(height) || bytes > imaging_buffer_cap())
         return IMG_ERR_NO_MEMORY;
 
-    // calloc hands out fresh zero pages for large blocks without touching them.
-    void* p = std::calloc(static_cast<std::size_t>(bytes), 1);
-    if (p == nullptr) return IMG_ERR_NO_MEMORY;
+    std::shared_ptr<std::uint8_t> pixels = zeroedBuffer(static_cast<std::size_t>(bytes));
+    if (!pixels) return IMG_ERR_NO_MEMORY;
 
     ImageData& d = ImageAccess::data(*image);
     d = ImageData{};
-    d.pixels = std::shared_ptr<std::uint8_t>(static_cast<std::uint8_t*>(p), [](std::uint8_t* q) { std::free(q); });
+    d.pixels = std::move(pixels);
     d.width = width;
     d.height = height;
     d.depth = bppixel;

@@ -228,9 +228,13 @@ Picture photo(int width, int height, bool indexed, unsigned seed) {
             // Sky, a hill and a sun: smooth areas with detail at their edges.
             const bool hill = w > 0.6 + 0.15 * std::sin(u * 9.0);
             const double sun = std::hypot(u - 0.7, w - 0.25);
-            int r = hill ? 60 + static_cast<int>(80 * w) : 120 + static_cast<int>(100 * (1 - w));
-            int g = hill ? 110 + static_cast<int>(60 * std::sin(u * 40) * w) : 160 + static_cast<int>(60 * (1 - w));
-            int b = hill ? 40 : 230;
+            // Foliage on the hill: fine detail of the kind that costs an encoder work.
+            const int leaves = hill ? static_cast<int>(40 * std::sin(x * 0.9 + 3 * std::sin(y * 0.13)) *
+                                                      std::sin(y * 0.7 + 2 * std::sin(x * 0.05)))
+                                    : 0;
+            int r = hill ? 60 + static_cast<int>(80 * w) + leaves / 2 : 120 + static_cast<int>(100 * (1 - w));
+            int g = hill ? 110 + static_cast<int>(60 * std::sin(u * 40) * w) + leaves : 160 + static_cast<int>(60 * (1 - w));
+            int b = hill ? 40 + leaves / 3 : 230;
             if (sun < 0.08) r = 255, g = 230, b = 120;
             const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x);
             if (indexed) {
