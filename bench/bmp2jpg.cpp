@@ -2,14 +2,19 @@
 // program does, and prints where the time goes.
 //
 //   bmp2jpg [-q N] [--ppm OUT] IN.bmp OUT.jpg
-//   bmp2jpg [-q N] -d OUTDIR IN.bmp...
+//   bmp2jpg [-q N] [-j JOBS] -d OUTDIR IN.bmp...
+// A batch converts JOBS files at a time (default: one per processor).
 #include "imaging.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -57,7 +62,10 @@ bool writePnm(const std::string& path, const ImageDescriptor& image) {
     return std::fclose(f) == 0;
 }
 
+std::mutex outputLock;
+
 int fail(const char* in, const char* step, int rc) {
+    const std::lock_guard<std::mutex> lock(outputLock);
     std::fprintf(stderr, "%s: %s failed: %s (%d)\n", in, step, imaging_strerror(rc), rc);
     return 1;
 }
@@ -90,6 +98,7 @@ int convert(const char* in, const std::string& out, int quality, const char* ppm
     freeimage(&image);
     const auto t2 = Clock::now();
     if (rc) return fail(in, "savejpg", rc);
+    const std::lock_guard<std::mutex> lock(outputLock);
     std::printf("%s: %dx%d %d-bit, read+decode %.1f ms, encode+write %.1f ms\n", in, header.biWidth,
                 std::abs(header.biHeight), header.biBitCount, ms(t1 - t0), ms(t2 - t1));
     return 0;
@@ -106,7 +115,7 @@ std::string jpegNameIn(const std::string& folder, const std::string& in) {
 int usage() {
     std::fprintf(stderr,
                  "usage: bmp2jpg [-q N] [--ppm OUT] IN.bmp OUT.jpg\n"
-                 "       bmp2jpg [-q N] -d OUTDIR IN.bmp...\n");
+                 "       bmp2jpg [-q N] [-j JOBS] -d OUTDIR IN.bmp...\n");
     return 2;
 }
 
@@ -114,6 +123,7 @@ int usage() {
 
 int main(int argc, char** argv) {
     int quality = 75;
+    int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     const char* ppm = nullptr;
     const char* outDir = nullptr;
     std::vector<const char*> files;
@@ -123,6 +133,8 @@ int main(int argc, char** argv) {
             quality = std::atoi(argv[++i]);
         } else if (!std::strcmp(argv[i], "--ppm") && hasValue) {
             ppm = argv[++i];
+        } else if (!std::strcmp(argv[i], "-j") && hasValue) {
+            jobs = std::max(1, std::atoi(argv[++i]));
         } else if (!std::strcmp(argv[i], "-d") && hasValue) {
             outDir = argv[++i];
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
@@ -133,8 +145,17 @@ int main(int argc, char** argv) {
     }
     if (outDir) {
         if (files.empty() || ppm) return usage();
-        int failures = 0;
-        for (const char* in : files) failures += convert(in, jpegNameIn(outDir, in), quality, nullptr);
+        // Files are independent: each worker takes the next one in turn.
+        std::atomic<std::size_t> next{0};
+        std::atomic<int> failures{0};
+        auto work = [&] {
+            for (std::size_t i; (i = next++) < files.size();)
+                failures += convert(files[i], jpegNameIn(outDir, files[i]), quality, nullptr);
+        };
+        std::vector<std::thread> workers;
+        for (int j = 1; j < std::min<int>(jobs, static_cast<int>(files.size())); ++j) workers.emplace_back(work);
+        work();
+        for (std::thread& t : workers) t.join();
         return failures ? 1 : 0;
     }
     if (files.size() != 2) return usage();
