@@ -56,26 +56,26 @@ void widenIndexedRows(const DecodeJob& job) {
 int decodePixels(const DecodeJob& job, const FileBytes& file) {
     const BmpFormat& f = job.format;
     ImageData& d = job.image;
+    const bool rle = f.coding == PixelCoding::Rle8 || f.coding == PixelCoding::Rle4;
+    if (!rle && !pixelsPresent(f, file.size())) return IMG_ERR_TRUNCATED;
+    const bool sameLayout = (f.coding == PixelCoding::Indexed || f.coding == PixelCoding::Bgr24) && d.depth == f.bitCount;
+    if (sameLayout && !f.topDown && f.pixelOffset + f.fileStride * static_cast<std::uint64_t>(f.height) <= file.size()) {
+        // Bottom-up and complete: the file's own pages become the buffer, and
+        // the zeroed one is never touched.
+        d.pixels = file.share(f.pixelOffset);
+        return IMG_OK;
+    }
+    prefault(d);
     switch (f.coding) {
     case PixelCoding::Rle8:
     case PixelCoding::Rle4:
         return decodeRle(job);
-    default:
-        break;
-    }
-    if (!pixelsPresent(f, file.size())) return IMG_ERR_TRUNCATED;
-    switch (f.coding) {
     case PixelCoding::Indexed:
     case PixelCoding::Bgr24:
-        if (d.depth != f.bitCount) {
-            widenIndexedRows(job);
-        } else if (!f.topDown && f.pixelOffset + f.fileStride * static_cast<std::uint64_t>(f.height) <= file.size()) {
-            // Same layout, bottom-up and complete: the file's own pages become
-            // the buffer, and the zeroed one is never touched.
-            d.pixels = file.share(f.pixelOffset);
-        } else {
+        if (sameLayout)
             copyRows(job);
-        }
+        else
+            widenIndexedRows(job);
         return IMG_OK;
     case PixelCoding::Masks:
         return decodeMasks(job);

@@ -56,41 +56,47 @@ int decodeMasks(const DecodeJob& job) {
     const BmpFormat& f = job.format;
     const int bytes = f.bitCount / 8;
     const bool composite = f.alphaMask && anyAlpha(job, bytes, f.masks[3].mask);
-    const bool plain32 = bytes == 4 && f.masks[0].mask == 0xFF0000 && f.masks[1].mask == 0xFF00 &&
-                         f.masks[2].mask == 0xFF && (!composite || f.masks[3].mask == 0xFF000000u);
     const ChannelScaler red(f.masks[0]), green(f.masks[1]), blue(f.masks[2]), alpha(f.masks[3]);
+    auto colour = [&](std::uint32_t px, std::uint8_t* out) {
+        if (composite) {
+            const unsigned a = alpha(px);
+            out[0] = overWhite(blue(px), a);
+            out[1] = overWhite(green(px), a);
+            out[2] = overWhite(red(px), a);
+        } else {
+            out[0] = blue(px);
+            out[1] = green(px);
+            out[2] = red(px);
+        }
+    };
 
+    if (bytes == 4 && f.masks[0].mask == 0xFF0000 && f.masks[1].mask == 0xFF00 && f.masks[2].mask == 0xFF && !composite) {
+        // The common B, G, R, X layout is a plain copy.
+        for (int y = 0; y < f.height; ++y) {
+            const std::uint8_t* src = fileRow(job, y);
+            std::uint8_t* out = bufferRow(job.image, y);
+            for (int x = 0; x < f.width; ++x, src += 4, out += 3) out[0] = src[0], out[1] = src[1], out[2] = src[2];
+        }
+        return IMG_OK;
+    }
+    if (bytes == 2 && static_cast<std::uint64_t>(f.width) * static_cast<std::uint64_t>(f.height) > 65536) {
+        // Every 16-bit value maps to one colour: a table beats per-pixel scaling.
+        std::vector<std::uint8_t> table(3 * 65536);
+        for (std::uint32_t px = 0; px < 65536; ++px) colour(px, &table[3 * px]);
+        for (int y = 0; y < f.height; ++y) {
+            const std::uint8_t* src = fileRow(job, y);
+            std::uint8_t* out = bufferRow(job.image, y);
+            for (int x = 0; x < f.width; ++x, src += 2, out += 3) {
+                const std::uint8_t* c = &table[3 * static_cast<std::size_t>(readU16(src))];
+                out[0] = c[0], out[1] = c[1], out[2] = c[2];
+            }
+        }
+        return IMG_OK;
+    }
     for (int y = 0; y < f.height; ++y) {
         const std::uint8_t* src = fileRow(job, y);
         std::uint8_t* out = bufferRow(job.image, y);
-        if (plain32) {
-            // The common B, G, R, X/A layout needs no shifting.
-            for (int x = 0; x < f.width; ++x, src += 4, out += 3) {
-                if (composite) {
-                    out[0] = overWhite(src[0], src[3]);
-                    out[1] = overWhite(src[1], src[3]);
-                    out[2] = overWhite(src[2], src[3]);
-                } else {
-                    out[0] = src[0];
-                    out[1] = src[1];
-                    out[2] = src[2];
-                }
-            }
-            continue;
-        }
-        for (int x = 0; x < f.width; ++x, src += bytes, out += 3) {
-            const std::uint32_t px = readPixel(src, bytes);
-            if (composite) {
-                const unsigned a = alpha(px);
-                out[0] = overWhite(blue(px), a);
-                out[1] = overWhite(green(px), a);
-                out[2] = overWhite(red(px), a);
-            } else {
-                out[0] = blue(px);
-                out[1] = green(px);
-                out[2] = red(px);
-            }
-        }
+        for (int x = 0; x < f.width; ++x, src += bytes, out += 3) colour(readPixel(src, bytes), out);
     }
     return IMG_OK;
 }

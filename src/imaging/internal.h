@@ -47,6 +47,10 @@ inline void setIndex(std::uint8_t* row, int x, int bits, unsigned value) {
     byte = static_cast<std::uint8_t>((byte & ~mask) | ((value << shift) & mask));
 }
 
+// Faults a buffer's pages in with one call before it is written in full;
+// page by page, first touches cost more than the decoding itself.
+void prefault(ImageData& d);
+
 // Unpacks `count` indices of a packed row into one byte each.
 void unpackIndices(const std::uint8_t* row, int bits, int count, std::uint8_t* out);
 

@@ -25,8 +25,8 @@ Picture indexedPicture(int bits, unsigned seed = 3) {
 }
 
 // Colours with alpha values that include fully transparent and fully opaque.
-Picture colourPicture(bool varyAlpha) {
-    Picture p = fixture::photo(kWidth, kHeight, false, 5);
+Picture colourPicture(bool varyAlpha, int width = kWidth, int height = kHeight) {
+    Picture p = fixture::photo(width, height, false, 5);
     for (std::size_t i = 0; i < p.colours.size(); ++i)
         p.colours[i].a = varyAlpha ? static_cast<std::uint8_t>(i % 5 == 0 ? 0 : i % 5 == 1 ? 255 : i * 37) : 255;
     return p;
@@ -169,6 +169,14 @@ void BmpReaderTest::readsEveryVariant_data() {
                                               << maskColours(solid, m565, false);
     QTest::newRow("16-bit 4-4-4-4 alpha bit fields") << maskVariant(16, BI_ALPHABITFIELDS, Header::Info, m4444) << alpha
                                                       << maskColours(alpha, m4444, true);
+    {
+        // Large enough for the decoder to switch to its lookup table.
+        const Picture big = colourPicture(true, 300, 230);
+        QTest::newRow("16-bit 5-6-5 large") << maskVariant(16, BI_BITFIELDS, Header::Info, m565) << big
+                                            << maskColours(big, m565, false);
+        QTest::newRow("16-bit 4-4-4-4 alpha large") << maskVariant(16, BI_ALPHABITFIELDS, Header::Info, m4444) << big
+                                                    << maskColours(big, m4444, true);
+    }
     QTest::newRow("16-bit 1-5-5-5 V3") << maskVariant(16, BI_BITFIELDS, Header::V3, m1555) << alpha
                                         << maskColours(alpha, m1555, true);
     {
@@ -213,8 +221,8 @@ void BmpReaderTest::readsEveryVariant() {
     const QByteArray path = support::writeTemp(dir_, "variant.bmp", fixture::encode(variant, picture));
     BITMAPINFOHEADER h{};
     QCOMPARE(bmpinfo(path.constData(), &h), IMG_OK);
-    QCOMPARE(h.biWidth, kWidth);
-    QCOMPARE(std::abs(h.biHeight), kHeight);
+    QCOMPARE(h.biWidth, picture.width);
+    QCOMPARE(std::abs(h.biHeight), picture.height);
     QCOMPARE(int(h.biBitCount), variant.bits);
 
     int rc = 0;
@@ -224,7 +232,7 @@ void BmpReaderTest::readsEveryVariant() {
     for (std::size_t i = 0; i < got.size(); ++i) {
         if (got[i] == expected[i]) continue;
         QFAIL(qPrintable(QString("pixel (%1, %2): got %3,%4,%5, expected %6,%7,%8")
-                             .arg(i % kWidth).arg(i / kWidth)
+                             .arg(i % picture.width).arg(i / picture.width)
                              .arg(got[i].r).arg(got[i].g).arg(got[i].b)
                              .arg(expected[i].r).arg(expected[i].g).arg(expected[i].b)));
     }
