@@ -1,0 +1,166 @@
+// The main window as it is created, and its small handlers.
+#include "frmMain.h"
+
+#include "dir_list_box.h"
+#include "drive_list_box.h"
+#include "file_list_box.h"
+#include "twips.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFrame>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTimer>
+
+namespace {
+
+QPushButton* button(QWidget* parent, const char* name, const QString& caption, const QString& tip, double left) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(QLatin1String(name));
+    b->setToolTip(tip);
+    b->setGeometry(twipsRect(left, 5160, 1215, 495));
+    b->setAutoDefault(false);
+    return b;
+}
+
+QLabel* label(QWidget* parent, const char* name, const QString& caption, const QRect& geometry) {
+    auto* l = new QLabel(caption, parent);
+    l->setObjectName(QLatin1String(name));
+    l->setGeometry(geometry);
+    l->setFocusPolicy(Qt::NoFocus);
+    return l;
+}
+
+QIcon programIcon() {
+    QIcon icon;
+    for (const char* file : {"icon16_8bit.png", "icon16_32bit.png", "icon32_8bit.png", "icon32_32bit.png"})
+        icon.addFile(QStringLiteral(":/pictures/") + QLatin1String(file));
+    return icon;
+}
+
+}  // namespace
+
+frmMain::frmMain(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Pellicor"));
+    setWindowIcon(programIcon());
+    // Sizable, with system menu, close and minimize boxes, but no maximize box.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    resize(twipsToPixels(6705), twipsToPixels(6075));
+    // The layout was drawn for an 8-point dialog font.
+    QFont dialogFont = font();
+    dialogFont.setPointSize(8);
+    setFont(dialogFont);
+    createControls();
+
+    connect(cmdConvert, &QPushButton::clicked, this, &frmMain::cmdConvert_Click);
+    connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
+    connect(Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
+    Timer1->start();
+}
+
+void frmMain::createControls() {
+    // Created back to front: the background picture, then the picture and
+    // labels drawn over it, then the controls above them.
+    ImgBakgrunn = label(this, "ImgBakgrunn", QString(), twipsRect(0, 0, 6795, 5775));
+    ImgBakgrunn->setPixmap(QPixmap(QStringLiteral(":/pictures/background.bmp")));
+    ImgBakgrunn->setScaledContents(true);
+    Image1 = label(this, "Image1", QString(), twipsRect(120, 120, 600, 600));
+    Image1->setPixmap(QPixmap(QStringLiteral(":/pictures/image1.png")));
+    Image1->setScaledContents(true);
+
+    lblTittel[0] = label(this, "lblTittel_0", QStringLiteral("Pellicor"), twipsRect(960, 120, 4755, 360));
+    QFont titleFont(QStringLiteral("MS Sans Serif"));
+    titleFont.setPointSizeF(13.5);
+    titleFont.setWeight(QFont::Bold);
+    lblTittel[0]->setFont(titleFont);
+    lblTittel[1] = label(this, "lblTittel_1", QStringLiteral("Support for drag and drop files in list"),
+                         twipsRect(960, 480, 4755, 255));
+    for (QLabel* l : lblTittel) l->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+
+    const QString killTip = QStringLiteral(" Delete All BMP files after Finished Converting ");
+    lblKill = label(this, "lblKill", QStringLiteral("  Delete BMP"), twipsRect(4305, 5310, 945, 195));
+    lblKill->setToolTip(killTip);
+    lblKill->adjustSize();
+    lblTitle = label(this, "lblTitle", QStringLiteral("% Quality"), twipsRect(5880, 120, 645, 195));
+    lblTitle->adjustSize();
+
+    File1 = new FileListBox(this);
+    File1->setObjectName(QStringLiteral("File1"));
+    File1->setGeometry(twipsRect(120, 2970, 2775, 2040));
+    Dir1 = new DirListBox(this);
+    Dir1->setObjectName(QStringLiteral("Dir1"));
+    Dir1->setGeometry(twipsRect(120, 1200, 2775, 1665));
+    Drive1 = new DriveListBox(this);
+    Drive1->setObjectName(QStringLiteral("Drive1"));
+    Drive1->setGeometry(twipsRect(120, 840, 2775, 315));
+    // Until the browser follows the user, all three show the working folder.
+    Dir1->setPath(QDir::currentPath());
+    File1->setPattern(QStringLiteral("*.bmp"));
+    File1->setPath(Dir1->Path());
+
+    List1 = new QListWidget(this);
+    List1->setObjectName(QStringLiteral("List1"));
+    List1->setGeometry(twipsRect(3000, 840, 3615, 4155));
+    List1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+
+    PicStatus = new QFrame(this);
+    PicStatus->setObjectName(QStringLiteral("PicStatus"));
+    PicStatus->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    PicStatus->setFocusPolicy(Qt::StrongFocus);
+    PicStatus->setGeometry(twipsRect(0, 5775, 6705, 300));
+    lblStatus = label(PicStatus, "lblStatus", QStringLiteral("Ready"), twipsRect(80, 20, 6495, 255));
+    lblStatus->setAutoFillBackground(true);
+
+    cmdConvert = button(this, "cmdConvert", QStringLiteral("&Convert"), QStringLiteral(" Start Converting "), 120);
+    cmdConvert->setEnabled(false);
+    cmdExit = button(this, "cmdExit", QStringLiteral("&Exit"), QStringLiteral("Exit"), 5400);
+    cmdAddAll = button(this, "cmdAddAll", QStringLiteral("&Add All"), QStringLiteral(" Add All to list "), 1440);
+    cmdRemoveAll = button(this, "cmdRemoveAll", QStringLiteral("&Remove List"),
+                          QStringLiteral(" Remove Selected from list "), 2760);
+    cmdRemoveAll->setEnabled(false);
+
+    chkKill = new QCheckBox(this);  // the box alone: lblKill is its caption
+    chkKill->setObjectName(QStringLiteral("chkKill"));
+    chkKill->setToolTip(killTip);
+    chkKill->setGeometry(twipsRect(4120, 5320, 200, 200));
+
+    txtQuality = new QLineEdit(QStringLiteral("75"), this);
+    txtQuality->setObjectName(QStringLiteral("txtQuality"));
+    txtQuality->setToolTip(QStringLiteral("Enter JPG Quality in %"));
+    txtQuality->setGeometry(twipsRect(5880, 360, 735, 285));
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(10);
+
+    QWidget* order[] = {File1, Dir1, Drive1, List1, PicStatus, cmdConvert, cmdExit, cmdAddAll, cmdRemoveAll, chkKill, txtQuality};
+    for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+}
+
+void frmMain::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // The status strip is docked to the bottom edge, as wide as the window.
+    const int stripHeight = twipsToPixels(300);
+    PicStatus->setGeometry(0, height() - stripHeight, width(), stripHeight);
+}
+
+void frmMain::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!event->spontaneous()) File1->setFocus(Qt::OtherFocusReason);
+}
+
+void frmMain::cmdExit_Click() { close(); }
+
+void frmMain::Timer1_Timer() {
+    const bool queued = List1->count() != 0;
+    cmdConvert->setEnabled(queued);
+    cmdRemoveAll->setEnabled(queued);
+    cmdAddAll->setEnabled(File1->ListCount() != 0);
+}

@@ -1,0 +1,30 @@
+// The file list: names (without folder) of the regular, visible files of one
+// folder that match a pattern, sorted without regard to case.
+#pragma once
+
+#include <QListWidget>
+
+class FileListBox : public QListWidget {
+    Q_OBJECT
+
+public:
+    explicit FileListBox(QWidget* parent = nullptr);
+
+    QString Path() const { return path_; }
+    void setPath(const QString& path);  // re-reads the folder
+    QString Pattern() const { return pattern_; }
+    void setPattern(const QString& pattern);
+
+    int ListCount() const { return count(); }
+    QString List(int index) const;
+    int ListIndex() const { return currentRow(); }  // -1 when no entry is current
+    void setListIndex(int index) { setCurrentRow(index); }
+    void Refresh();
+
+signals:
+    void DblClick();
+
+private:
+    QString path_;
+    QString pattern_ = QStringLiteral("*.*");
+};

@@ -1,0 +1,76 @@
+#include "form_runtime.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QMessageBox>
+#include <QRegularExpression>
+
+namespace {
+
+MsgBoxHook& msgBoxHook() {
+    static MsgBoxHook hook;
+    return hook;
+}
+
+KillHook& killHook() {
+    static KillHook hook;
+    return hook;
+}
+
+int currentPointer = vbDefault;
+
+}  // namespace
+
+void MsgBox(const QString& prompt, int style, const QString& title) {
+    if (msgBoxHook()) {
+        msgBoxHook()(prompt, style, title);
+        return;
+    }
+    const QMessageBox::Icon icon = style == vbCritical ? QMessageBox::Critical
+                                   : style == vbExclamation ? QMessageBox::Warning
+                                                            : QMessageBox::NoIcon;
+    QMessageBox box(icon, title, prompt, QMessageBox::Ok, QApplication::activeWindow());
+    box.exec();
+}
+
+MsgBoxHook setMsgBoxHook(MsgBoxHook hook) { return std::exchange(msgBoxHook(), std::move(hook)); }
+
+void setMousePointer(int pointer) {
+    if (pointer == currentPointer) return;
+    if (currentPointer != vbDefault) QApplication::restoreOverrideCursor();
+    if (pointer == vbHourglass) QApplication::setOverrideCursor(Qt::WaitCursor);
+    currentPointer = pointer;
+}
+
+int mousePointer() { return currentPointer; }
+
+bool Kill(const QString& path) {
+    if (killHook()) return killHook()(path);
+    return QFile::remove(path);
+}
+
+KillHook setKillHook(KillHook hook) { return std::exchange(killHook(), std::move(hook)); }
+
+std::optional<qint32> toLong(const QString& text) {
+    static const QRegularExpression number(QStringLiteral("^\\s*([+-]?)(\\d*)(?:\\.(\\d*))?\\s*$"));
+    const QRegularExpressionMatch m = number.match(text);
+    if (!m.hasMatch()) return std::nullopt;
+    const QString whole = m.captured(2);
+    const QString fraction = m.captured(3);
+    if (whole.isEmpty() && fraction.isEmpty()) return std::nullopt;
+
+    // Digits beyond what 32 bits hold need no exact arithmetic to be refused.
+    const QString digits = QString(whole).remove(QRegularExpression(QStringLiteral("^0+")));
+    if (digits.size() > 11) return std::nullopt;
+    qint64 value = digits.isEmpty() ? 0 : digits.toLongLong();
+
+    // Round half to even on the fraction's decimal digits.
+    if (!fraction.isEmpty()) {
+        const QChar first = fraction.front();
+        const bool restZero = fraction.mid(1).count(QLatin1Char('0')) == fraction.size() - 1;
+        if (first > QLatin1Char('5') || (first == QLatin1Char('5') && (!restZero || value % 2 == 1))) ++value;
+    }
+    if (m.captured(1) == QLatin1String("-")) value = -value;
+    if (value < INT32_MIN || value > INT32_MAX) return std::nullopt;
+    return static_cast<qint32>(value);
+}

@@ -1,0 +1,37 @@
+// What the window code expects of its runtime beyond Qt's widgets: modal
+// message boxes, the application-wide mouse pointer, deleting files and the
+// numeric conversion of typed text. The side effects go through hooks that
+// tests replace, so that no test blocks on a modal box.
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <optional>
+
+// Message box styles.
+constexpr int vbCritical = 16;
+constexpr int vbExclamation = 48;
+
+// Mouse pointers.
+constexpr int vbDefault = 0;
+constexpr int vbHourglass = 11;
+
+// Shows a modal box with one OK button; its answer is not used.
+void MsgBox(const QString& prompt, int style, const QString& title);
+using MsgBoxHook = std::function<void(const QString& prompt, int style, const QString& title)>;
+// Replaces the real box (an empty hook restores it); returns the previous one.
+MsgBoxHook setMsgBoxHook(MsgBoxHook hook);
+
+// The application-wide pointer (vbDefault or vbHourglass).
+void setMousePointer(int pointer);
+int mousePointer();
+
+// Deletes a file; false when it could not be deleted.
+bool Kill(const QString& path);
+using KillHook = std::function<bool(const QString& path)>;
+KillHook setKillHook(KillHook hook);
+
+// Text to a 32-bit integer as the form runtime converts it: blanks around it
+// allowed, an optional sign, digits, an optional fraction rounded half to
+// even. Empty text, other text or a value outside 32 bits gives nothing.
+std::optional<qint32> toLong(const QString& text);

@@ -1,0 +1,315 @@
+// The convert command as a user runs it: queued bitmaps become JPEGs beside
+// them, failures come up one box each, nothing is lost, and the status line
+// tells the truth.
+#include "bmp_writer.h"
+#include "form_runtime.h"
+#include "frmMain.h"
+#include "modPellicor.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QtTest>
+#include <memory>
+#include <turbojpeg.h>
+
+namespace {
+
+struct Message {
+    QString prompt;
+    int style;
+    QString title;
+    int pointer;  // the pointer while the box was up
+};
+
+struct JpegInfo {
+    int width = 0, height = 0, components = 0;
+};
+
+JpegInfo jpegInfo(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    const QByteArray bytes = f.readAll();
+    JpegInfo info;
+    int subsamp = 0, colourspace = 0;
+    tjhandle h = tjInitDecompress();
+    if (tjDecompressHeader3(h, reinterpret_cast<const unsigned char*>(bytes.constData()),
+                            static_cast<unsigned long>(bytes.size()), &info.width, &info.height, &subsamp,
+                            &colourspace) == 0)
+        info.components = colourspace == TJCS_GRAY ? 1 : 3;
+    tjDestroy(h);
+    return info;
+}
+
+}  // namespace
+
+class ConversionRunTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void convertsEveryDepth();
+    void emptyRunAndSingleFile();
+    void failureInTheMiddleIsReportedAndSkipped();
+    void eachFailureHasItsMessage_data();
+    void eachFailureHasItsMessage();
+    void qualityIsReadBeforeAnything();
+    void deleteOptionOnlyAfterACompleteSave();
+    void targetsNamedFromTheEntryItself();
+    void oneRunNeverWritesATargetTwice();
+
+private:
+    QString bitmap(const QString& name, int bits = 24, int width = 40, int height = 30);
+    void queue(const QStringList& entries);
+    void convert();
+    QStringList prompts() const;
+
+    std::unique_ptr<frmMain> form_;
+    std::unique_ptr<QTemporaryDir> dir_;
+    QList<Message> messages_;
+};
+
+void ConversionRunTest::init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    messages_.clear();
+    setMsgBoxHook([this](const QString& prompt, int style, const QString& title) {
+        messages_.append({prompt, style, title, mousePointer()});
+    });
+    form_ = std::make_unique<frmMain>();
+    form_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+}
+
+void ConversionRunTest::cleanup() {
+    form_.reset();
+    setMsgBoxHook({});
+    setKillHook({});
+    QCOMPARE(mousePointer(), vbDefault);
+}
+
+QString ConversionRunTest::bitmap(const QString& name, int bits, int width, int height) {
+    fixture::Variant v;
+    v.bits = bits;
+    if (bits <= 8) v.palette = bits == 1 ? fixture::grayPalette(2) : fixture::colourPalette(1 << bits);
+    if (bits == 8 && name.contains(QLatin1String("rle"))) v.compression = BI_RLE8;
+    fixture::Picture p = fixture::photo(width, height, bits <= 8);
+    for (auto& i : p.indices) i = static_cast<std::uint8_t>(i >> (8 - std::min(bits, 8)));
+    const QString path = dir_->filePath(name);
+    if (!fixture::writeFile(QFile::encodeName(path).toStdString(), fixture::encode(v, p))) qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+void ConversionRunTest::queue(const QStringList& entries) { form_->List1->addItems(entries); }
+
+void ConversionRunTest::convert() {
+    form_->Timer1_Timer();
+    if (form_->cmdConvert->isEnabled())
+        QTest::mouseClick(form_->cmdConvert, Qt::LeftButton);
+    else
+        form_->cmdConvert_Click();
+}
+
+QStringList ConversionRunTest::prompts() const {
+    QStringList out;
+    for (const Message& m : messages_) out << m.prompt;
+    return out;
+}
+
+void ConversionRunTest::convertsEveryDepth() {
+    const QStringList sources = {bitmap("one.bmp", 1),     bitmap("four.bmp", 4), bitmap("eight.bmp", 8),
+                                 bitmap("rle.bmp", 8),     bitmap("high.bmp", 16), bitmap("true.bmp", 24),
+                                 bitmap("alpha.bmp", 32)};
+    queue(sources);
+    convert();
+    QCOMPARE(prompts(), QStringList());
+    QCOMPARE(form_->List1->count(), 0);
+    QCOMPARE(form_->lblStatus->text(), QStringLiteral("7 Converted successfully"));
+    for (const QString& source : sources) {
+        QVERIFY(QFile::exists(source));  // the delete option is off
+        const JpegInfo jpeg = jpegInfo(baseNameOf(source) + ".jpg");
+        QCOMPARE(jpeg.width, 40);
+        QCOMPARE(jpeg.height, 30);
+        QCOMPARE(jpeg.components, source.endsWith(QLatin1String("one.bmp")) ? 1 : 3);  // black and white stays gray
+    }
+    QTRY_VERIFY(!form_->cmdConvert->isEnabled());
+    QVERIFY(!form_->cmdRemoveAll->isEnabled());
+}
+
+void ConversionRunTest::emptyRunAndSingleFile() {
+    convert();
+    QCOMPARE(form_->lblStatus->text(), QStringLiteral("0 Converted successfully"));
+    QCOMPARE(messages_.size(), 0);
+
+    queue({bitmap("single.bmp")});
+    convert();
+    QCOMPARE(form_->lblStatus->text(), QStringLiteral("1 Converted successfully"));
+    QVERIFY(QFile::exists(dir_->filePath("single.jpg")));
+    QCOMPARE(sBaseName, dir_->filePath("single"));
+}
+
+void ConversionRunTest::failureInTheMiddleIsReportedAndSkipped() {
+    const QString missing = dir_->filePath("missing.bmp");
+    queue({bitmap("first.bmp"), missing, bitmap("third.bmp")});
+    convert();
+    QCOMPARE(messages_.size(), 1);
+    QCOMPARE(messages_[0].prompt, QStringLiteral("Cannot find file ") + missing);
+    QCOMPARE(messages_[0].style, vbExclamation);
+    QCOMPARE(messages_[0].title, QStringLiteral("Err encountered!"));
+    QCOMPARE(messages_[0].pointer, vbHourglass);  // the run was under way
+    QCOMPARE(form_->List1->count(), 0);
+    QVERIFY(QFile::exists(dir_->filePath("first.jpg")));
+    QVERIFY(QFile::exists(dir_->filePath("third.jpg")));
+    QVERIFY(!QFile::exists(dir_->filePath("missing.jpg")));
+    QCOMPARE(form_->lblStatus->text(), QStringLiteral("2 Converted successfully, 1 Failed"));
+}
+
+void ConversionRunTest::eachFailureHasItsMessage_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("prompt");  // %1: the source, %2: the target
+    std::vector<std::uint8_t> bmp = fixture::encode(fixture::Variant{}, fixture::photo(20, 10, false));
+    QTest::newRow("not a bitmap") << "notes.bmp" << QByteArray("just some text") << "Cannot find file %1";
+    QTest::newRow("cut short") << "cut.bmp" << QByteArray(reinterpret_cast<const char*>(bmp.data()), 200)
+                               << "Cannot load file %1";
+    std::vector<std::uint8_t> huge = bmp;
+    huge[21] = 0x40;  // width 2^30
+    huge[25] = 0x40;  // height 2^30
+    QTest::newRow("too large for memory") << "huge.bmp" << QByteArray(reinterpret_cast<const char*>(huge.data()), 300)
+                                          << "Not enough memory";
+    QTest::newRow("target is a folder") << "blocked.bmp" << QByteArray(reinterpret_cast<const char*>(bmp.data()), int(bmp.size()))
+                                        << "Cannot save file %2";
+    QTest::newRow("target would be the source") << "photo.jpg"
+                                                << QByteArray(reinterpret_cast<const char*>(bmp.data()), int(bmp.size()))
+                                                << "Cannot save file %2";
+}
+
+void ConversionRunTest::eachFailureHasItsMessage() {
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, prompt);
+    const QString source = dir_->filePath(name);
+    QFile f(source);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+    f.close();
+    QVERIFY(QDir(dir_->path()).mkdir("blocked.jpg"));
+    const QStringList before = QDir(dir_->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+
+    form_->chkKill->setChecked(true);  // even so, nothing may be deleted
+    queue({source});
+    convert();
+    const QString expected = QString(prompt).replace("%1", source).replace("%2", baseNameOf(source) + ".jpg");
+    QCOMPARE(prompts(), QStringList{expected});
+    QCOMPARE(messages_[0].title, QStringLiteral("Err encountered!"));
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before);
+    QCOMPARE(form_->lblStatus->text(), QStringLiteral("0 Converted successfully, 1 Failed"));
+}
+
+void ConversionRunTest::qualityIsReadBeforeAnything() {
+    const QString source = bitmap("q.bmp");
+    for (const QString& text : {QStringLiteral("abc"), QString(), QStringLiteral("99999999999"), QStringLiteral("7 5")}) {
+        messages_.clear();
+        form_->txtQuality->setText(text);
+        form_->List1->clear();
+        queue({source});
+        form_->lblStatus->setText(QStringLiteral("Ready"));
+        convert();
+        QCOMPARE(prompts(), QStringList{QStringLiteral("Quality is not a number: ") + text});
+        QCOMPARE(form_->List1->count(), 1);  // untouched
+        QCOMPARE(form_->lblStatus->text(), QStringLiteral("Ready"));
+        QCOMPARE(mousePointer(), vbDefault);
+        QVERIFY(!QFile::exists(dir_->filePath("q.jpg")));
+    }
+
+    // Numbers outside 1..100 are clamped by the writer; fractions round half to even.
+    messages_.clear();
+    for (const QString& text : {QStringLiteral("0"), QStringLiteral("150"), QStringLiteral(" +80.5 ")}) {
+        form_->txtQuality->setText(text);
+        form_->List1->clear();
+        queue({source});
+        convert();
+        QVERIFY(QFile::exists(dir_->filePath("q.jpg")));
+    }
+    QCOMPARE(prompts(), QStringList());
+    QCOMPARE(toLong(" +80.5 "), std::optional<qint32>(80));
+    QCOMPARE(toLong("81.5"), std::optional<qint32>(82));
+    QCOMPARE(toLong("-2.51"), std::optional<qint32>(-3));
+    QCOMPARE(toLong("2147483648"), std::nullopt);
+    QCOMPARE(toLong("."), std::nullopt);
+}
+
+void ConversionRunTest::deleteOptionOnlyAfterACompleteSave() {
+    form_->chkKill->setChecked(true);
+    const QString kept = bitmap("kept.bmp");
+    QVERIFY(QDir(dir_->path()).mkdir("kept.jpg"));  // its JPEG cannot be written
+    const QString gone = bitmap("gone.bmp");
+    queue({kept, gone});
+    convert();
+    QCOMPARE(prompts(), QStringList{QStringLiteral("Cannot save file ") + dir_->filePath("kept.jpg")});
+    QVERIFY(QFile::exists(kept));
+    QVERIFY(!QFile::exists(gone));
+    QCOMPARE(jpegInfo(dir_->filePath("gone.jpg")).width, 40);
+
+    // A source that cannot be deleted is reported; its JPEG stays and the run goes on.
+    messages_.clear();
+    setKillHook([](const QString&) { return false; });
+    const QString stuck = bitmap("stuck.bmp");
+    const QString next = bitmap("next.bmp");
+    queue({stuck, next});
+    convert();
+    QCOMPARE(prompts(), (QStringList{QStringLiteral("Cannot delete file ") + stuck,
+                                     QStringLiteral("Cannot delete file ") + next}));
+    QVERIFY(QFile::exists(dir_->filePath("stuck.jpg")));
+    QVERIFY(QFile::exists(dir_->filePath("next.jpg")));
+    QCOMPARE(form_->lblStatus->text(), QStringLiteral("2 Converted successfully"));
+
+    // The grayed state counts as checked.
+    setKillHook({});
+    messages_.clear();
+    form_->chkKill->setTristate(true);
+    form_->chkKill->setCheckState(Qt::PartiallyChecked);
+    const QString grayed = bitmap("grayed.bmp");
+    queue({grayed});
+    convert();
+    QVERIFY(!QFile::exists(grayed));
+}
+
+void ConversionRunTest::targetsNamedFromTheEntryItself() {
+    form_->chkKill->setChecked(true);
+    const QString upper = bitmap("Holiday.BMP");
+    const QString other = bitmap("scan.dib");
+    const QString bare = bitmap("noext");
+    QVERIFY(QDir(dir_->path()).mkdir("album.v2"));
+    const QString dotted = bitmap("album.v2/cover");
+    queue({upper, other, bare, dotted});
+    convert();
+    QCOMPARE(prompts(), QStringList());
+    for (const char* jpeg : {"Holiday.jpg", "scan.jpg", "noext.jpg", "album.v2/cover.jpg"})
+        QVERIFY2(QFile::exists(dir_->filePath(QLatin1String(jpeg))), jpeg);
+    for (const QString& source : {upper, other, bare, dotted}) QVERIFY2(!QFile::exists(source), qPrintable(source));
+}
+
+void ConversionRunTest::oneRunNeverWritesATargetTwice() {
+    form_->chkKill->setChecked(true);
+    const QString lower = bitmap("pair.bmp", 24, 40, 30);
+    const QString upper = bitmap("pair.BMP", 24, 64, 48);
+    queue({lower, upper});
+    convert();
+    QCOMPARE(prompts(), QStringList{QStringLiteral("Cannot save file ") + dir_->filePath("pair.jpg")});
+    QCOMPARE(jpegInfo(dir_->filePath("pair.jpg")).width, 40);  // the first one's picture
+    QVERIFY(!QFile::exists(lower));
+    QVERIFY(QFile::exists(upper));  // its picture is still there
+
+    // A JPEG from before the run is replaced without asking.
+    messages_.clear();
+    queue({upper});
+    convert();
+    QCOMPARE(prompts(), QStringList());
+    QCOMPARE(jpegInfo(dir_->filePath("pair.jpg")).width, 64);
+}
+
+QTEST_MAIN(ConversionRunTest)
+#include "tst_conversion_run.moc"
