@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QtConcurrent/QtConcurrentRun>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,20 +16,13 @@
 QString sFilePath;
 QString sBaseName;
 
-void ReportConversionError(const QString& prompt) {
-    MsgBox(prompt, vbExclamation, QString::fromLatin1(kErrorTitle));
-    setMousePointer(vbDefault);
-}
-
 namespace {
 
-void fail(const QString& prompt) { ReportConversionError(prompt); }
-
-bool sameFile(const QString& a, const QString& b) {
+bool sameFile(const QByteArray& a, const QByteArray& b) {
     if (a == b) return true;
     struct stat sa {}, sb {};
-    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 && ::stat(QFile::encodeName(b).constData(), &sb) == 0 &&
-           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return ::stat(a.constData(), &sa) == 0 && ::stat(b.constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 // The JPEG and its folder entry reach the disk before the only other copy
@@ -44,44 +38,34 @@ void makeDurable(const QString& path) {
 
 }  // namespace
 
+void ReportConversionError(const QString& prompt) {
+    MsgBox(prompt, vbExclamation, QString::fromLatin1(kErrorTitle));
+    setMousePointer(vbDefault);
+}
+
 QString baseNameOf(const QString& entry) {
     const qsizetype slash = entry.lastIndexOf(QLatin1Char('/'));
     const qsizetype dot = entry.lastIndexOf(QLatin1Char('.'));
     return dot > slash ? entry.left(dot) : entry;
 }
 
-bool ConvertFile(const frmMain& form, const QString& source, const QString& target) {
-    const std::optional<qint32> quality = toLong(form.txtQuality->text());
-    if (!quality) {
-        fail(QStringLiteral("Quality is not a number: ") + form.txtQuality->text());
-        return false;
-    }
-    if (sameFile(source, target)) {
-        fail(QStringLiteral("Cannot save file ") + target);
-        return false;
-    }
+ImageOutcome convertImage(const QString& source, const QString& target, qint32 quality) {
     const QByteArray sourceName = QFile::encodeName(source);
     const QByteArray targetName = QFile::encodeName(target);
+    if (sameFile(sourceName, targetName)) return ImageOutcome::CannotSave;
 
     BITMAPINFOHEADER header{};
-    if (bmpinfo(sourceName.constData(), &header) != 0) {
-        fail(QStringLiteral("Cannot find file ") + source);
-        return false;
-    }
+    if (bmpinfo(sourceName.constData(), &header) != 0) return ImageOutcome::CannotFind;
     int depth = static_cast<qint16>(header.biBitCount);
     if (depth >= 16) depth = 24;
+    const int height = header.biHeight < 0 ? -header.biHeight : header.biHeight;
 
     ImageDescriptor image{};
     ImageDescriptor image8{};
-    const int height = header.biHeight < 0 ? -header.biHeight : header.biHeight;
-    if (allocimage(&image, header.biWidth, height, depth) != 0) {
-        fail(QStringLiteral("Not enough memory"));
-        return false;
-    }
+    if (allocimage(&image, header.biWidth, height, depth) != 0) return ImageOutcome::NoMemory;
     if (loadbmp(sourceName.constData(), &image) != 0) {
         freeimage(&image);
-        fail(QStringLiteral("Cannot load file ") + source);
-        return false;
+        return ImageOutcome::CannotLoad;
     }
     if (depth == 1 && allocimage(&image8, header.biWidth, height, 8) == 0) {
         if (convert1bitto8bit(&image, &image8) == 0) {
@@ -91,16 +75,46 @@ bool ConvertFile(const frmMain& form, const QString& source, const QString& targ
             freeimage(&image8);  // save the 1-bit image as it is
         }
     }
-    const int saved = savejpg(targetName.constData(), &image, *quality);
+    const int saved = savejpg(targetName.constData(), &image, quality);
     freeimage(&image);
-    if (saved != 0) {
-        fail(QStringLiteral("Cannot save file ") + target);
-        return false;
-    }
+    return saved == 0 ? ImageOutcome::Written : ImageOutcome::CannotSave;
+}
 
+ImageWork startImageWork(const QString& source, const QString& target, qint32 quality) {
+    return QtConcurrent::run(convertImage, source, target, quality);
+}
+
+bool ConvertFile(const frmMain& form, const QString& source, const QString& target, ImageWork work) {
+    ImageOutcome outcome;
+    if (work.isValid()) {
+        outcome = work.result();
+    } else {
+        const std::optional<qint32> quality = toLong(form.txtQuality->text());
+        if (!quality) {
+            ReportConversionError(QStringLiteral("Quality is not a number: ") + form.txtQuality->text());
+            return false;
+        }
+        outcome = convertImage(source, target, *quality);
+    }
+    switch (outcome) {
+    case ImageOutcome::CannotFind:
+        ReportConversionError(QStringLiteral("Cannot find file ") + source);
+        return false;
+    case ImageOutcome::NoMemory:
+        ReportConversionError(QStringLiteral("Not enough memory"));
+        return false;
+    case ImageOutcome::CannotLoad:
+        ReportConversionError(QStringLiteral("Cannot load file ") + source);
+        return false;
+    case ImageOutcome::CannotSave:
+        ReportConversionError(QStringLiteral("Cannot save file ") + target);
+        return false;
+    case ImageOutcome::Written:
+        break;
+    }
     if (form.chkKill->checkState() != Qt::Unchecked) {
         makeDurable(target);
-        if (!Kill(source)) fail(QStringLiteral("Cannot delete file ") + source);
+        if (!Kill(source)) ReportConversionError(QStringLiteral("Cannot delete file ") + source);
     }
     return true;
 }

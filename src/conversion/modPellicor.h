@@ -2,6 +2,7 @@
 // base name the window's commands share.
 #pragma once
 
+#include <QFuture>
 #include <QString>
 
 class frmMain;
@@ -15,10 +16,23 @@ extern QString sBaseName;
 // and what follows; the whole entry when there is none.
 QString baseNameOf(const QString& entry);
 
-// Converts `source` into `target` at the quality in the window's quality box,
-// deleting the source afterwards when the delete option is checked. Failures
-// are reported in message boxes. True when the JPEG was written.
-bool ConvertFile(const frmMain& form, const QString& source, const QString& target);
+// The imaging part of a conversion: which step failed, if any.
+enum class ImageOutcome { Written, CannotFind, NoMemory, CannotLoad, CannotSave };
+
+// Reads `source`, writes `target` at `quality`; safe on any thread. A target
+// that is the source itself is refused, as a save that cannot be done.
+ImageOutcome convertImage(const QString& source, const QString& target, qint32 quality);
+
+// The imaging part running ahead of its turn on a worker thread (a pool that
+// lives on, so no file pays for starting a thread).
+using ImageWork = QFuture<ImageOutcome>;
+ImageWork startImageWork(const QString& source, const QString& target, qint32 quality);
+
+// Converts `source` into `target` at the quality in the window's quality box
+// (or takes the result of work started earlier), reports a failure in a
+// message box, and deletes the source when the delete option is checked and
+// the JPEG was written. True when the JPEG was written.
+bool ConvertFile(const frmMain& form, const QString& source, const QString& target, ImageWork work = {});
 
 constexpr const char* kErrorTitle = "Err encountered!";
 

@@ -60,6 +60,7 @@ private slots:
     void deleteOptionOnlyAfterACompleteSave();
     void targetsNamedFromTheEntryItself();
     void oneRunNeverWritesATargetTwice();
+    void longRunsReportInListOrder();
 
 private:
     QString bitmap(const QString& name, int bits = 24, int width = 40, int height = 30);
@@ -309,6 +310,42 @@ void ConversionRunTest::oneRunNeverWritesATargetTwice() {
     convert();
     QCOMPARE(prompts(), QStringList());
     QCOMPARE(jpegInfo(dir_->filePath("pair.jpg")).width, 64);
+
+    // When the first of a pair fails, the second may still write the JPEG.
+    messages_.clear();
+    QFile broken(dir_->filePath("twin.bmp"));
+    QVERIFY(broken.open(QIODevice::WriteOnly));
+    broken.write("not a picture");
+    broken.close();
+    queue({broken.fileName(), bitmap("twin.dib")});
+    convert();
+    QCOMPARE(prompts(), QStringList{QStringLiteral("Cannot find file ") + broken.fileName()});
+    QVERIFY(QFile::exists(dir_->filePath("twin.jpg")));
+}
+
+void ConversionRunTest::longRunsReportInListOrder() {
+    // Later files are converted while earlier ones are reported: the user
+    // must still see everything in list order.
+    QStringList entries, expected, written;
+    for (int i = 0; i < 14; ++i) {
+        if (i % 4 == 1) {
+            entries << dir_->filePath(QStringLiteral("gap%1.bmp").arg(i));
+            expected << QStringLiteral("Cannot find file ") + entries.back();
+        } else {
+            entries << bitmap(QStringLiteral("run%1.bmp").arg(i), i % 2 ? 8 : 24, 50 + i, 20);
+            written << entries.back();
+        }
+    }
+    form_->chkKill->setChecked(true);
+    queue(entries);
+    convert();
+    QCOMPARE(prompts(), expected);
+    QCOMPARE(form_->lblStatus->text(), QStringLiteral("10 Converted successfully, 4 Failed"));
+    QCOMPARE(sBaseName, baseNameOf(entries.back()));
+    for (const QString& source : written) {
+        QVERIFY(!QFile::exists(source));
+        QCOMPARE(jpegInfo(baseNameOf(source) + ".jpg").width, 50 + QFileInfo(source).completeBaseName().mid(3).toInt());
+    }
 }
 
 QTEST_MAIN(ConversionRunTest)
