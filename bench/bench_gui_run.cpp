@@ -4,11 +4,12 @@
 //   bench_gui_run FOLDER
 #include "form_runtime.h"
 #include "frmMain.h"
+#include "list_box.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QListWidget>
+
 #include <cstdio>
 
 int main(int argc, char** argv) {

@@ -12,7 +12,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include "list_box.h"
 #include <QThread>
 #include <map>
 #include <sys/stat.h>
@@ -106,7 +106,7 @@ void frmMain::cmdConvert_Click() {
         return;
     }
     setMousePointer(vbHourglass);
-    lblStatus->setText(QString::number(List1->count()) + QStringLiteral(" Converted successfully"));
+    setStatus(QString::number(List1->count()) + QStringLiteral(" Converted successfully"));
     repaint();
 
     QStringList entries;
@@ -143,5 +143,5 @@ void frmMain::cmdConvert_Click() {
     File1->Refresh();
     setMousePointer(vbDefault);
     if (failed > 0)
-        lblStatus->setText(QStringLiteral("%1 Converted successfully, %2 Failed").arg(converted).arg(failed));
+        setStatus(QStringLiteral("%1 Converted successfully, %2 Failed").arg(converted).arg(failed));
 }

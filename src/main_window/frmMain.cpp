@@ -4,6 +4,8 @@
 #include "dir_list_box.h"
 #include "drive_list_box.h"
 #include "file_list_box.h"
+#include "form_runtime.h"
+#include "list_box.h"
 #include "twips.h"
 
 #include <QCheckBox>
@@ -12,7 +14,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QMimeData>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTimer>
@@ -61,8 +63,33 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
 
     connect(cmdConvert, &QPushButton::clicked, this, &frmMain::cmdConvert_Click);
     connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
+    connect(cmdAddAll, &QPushButton::clicked, this, &frmMain::cmdAddAll_Click);
+    connect(cmdRemoveAll, &QPushButton::clicked, this, &frmMain::cmdRemoveAll_Click);
+    connect(File1, &FileListBox::DblClick, this, &frmMain::File1_DblClick);
+    connect(List1, &ListBox::DblClick, this, &frmMain::List1_DblClick);
+    connect(List1, &ListBox::OLEDragDrop, this, &frmMain::List1_OLEDragDrop);
+    connect(List1, &ListBox::MouseMove, this, &frmMain::List1_MouseMove);
+    // Direct connections: a change handler runs inside the set that raised it.
+    connect(Drive1, &DriveListBox::Change, this, &frmMain::Drive1_Change, Qt::DirectConnection);
+    connect(Dir1, &DirListBox::Change, this, &frmMain::Dir1_Change, Qt::DirectConnection);
     connect(Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
     Timer1->start();
+
+    // The browser starts on the working folder, the chain of change handlers
+    // bringing the file list, the current folder and the drive list along.
+    try {
+        Dir1->setPath(QDir::currentPath());
+    } catch (const RuntimeError&) {
+        // No readable working folder: the lists stay empty until one is chosen.
+    }
+    // Until the settings are loaded at start-up, drops are taken from the start.
+    List1->setOLEDropMode(1);
+    List1->setOLEDragMode(1);
+}
+
+void frmMain::setStatus(const QString& text) {
+    lblStatus->setText(text);
+    emit statusWritten(text);
 }
 
 void frmMain::createControls() {
@@ -94,18 +121,15 @@ void frmMain::createControls() {
     File1 = new FileListBox(this);
     File1->setObjectName(QStringLiteral("File1"));
     File1->setGeometry(twipsRect(120, 2970, 2775, 2040));
+    File1->setPattern(QStringLiteral("*.bmp"));
     Dir1 = new DirListBox(this);
     Dir1->setObjectName(QStringLiteral("Dir1"));
     Dir1->setGeometry(twipsRect(120, 1200, 2775, 1665));
     Drive1 = new DriveListBox(this);
     Drive1->setObjectName(QStringLiteral("Drive1"));
     Drive1->setGeometry(twipsRect(120, 840, 2775, 315));
-    // Until the browser follows the user, all three show the working folder.
-    Dir1->setPath(QDir::currentPath());
-    File1->setPattern(QStringLiteral("*.bmp"));
-    File1->setPath(Dir1->Path());
 
-    List1 = new QListWidget(this);
+    List1 = new ListBox(this);
     List1->setObjectName(QStringLiteral("List1"));
     List1->setGeometry(twipsRect(3000, 840, 3615, 4155));
     List1->setSelectionMode(QAbstractItemView::ExtendedSelection);

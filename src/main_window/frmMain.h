@@ -8,11 +8,12 @@
 class DirListBox;
 class DriveListBox;
 class FileListBox;
+class ListBox;
 class QCheckBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
-class QListWidget;
+class QMimeData;
 class QPushButton;
 class QTimer;
 
@@ -26,7 +27,7 @@ public:
     FileListBox* File1;
     DirListBox* Dir1;
     DriveListBox* Drive1;
-    QListWidget* List1;
+    ListBox* List1;
     QFrame* PicStatus;
     QLabel* lblStatus;
     std::array<QLabel*, 2> lblTittel;
@@ -42,10 +43,27 @@ public:
     QLabel* ImgBakgrunn;
     QTimer* Timer1;
 
+    // True while Dir1_Change runs, so that it never runs inside itself.
+    bool bDirBusy = false;
+
     // Handlers.
     void cmdConvert_Click();  // conversion/
+    void cmdAddAll_Click();  // conversion_list/
+    void File1_DblClick();
+    void cmdRemoveAll_Click();
+    void List1_DblClick();
+    void List1_OLEDragDrop(const QMimeData* data);
+    void List1_MouseMove(Qt::MouseButtons button, Qt::KeyboardModifiers shift, double x, double y);
+    void Drive1_Change();  // main_window/folder_browser.cpp
+    void Dir1_Change();
     void cmdExit_Click();
     void Timer1_Timer();
+
+    // Sets the status line (every report overwrites the whole line).
+    void setStatus(const QString& text);
+
+signals:
+    void statusWritten(const QString& text);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -53,4 +71,6 @@ protected:
 
 private:
     void createControls();
+    void AddFileToList(ListBox& list, const QString& path);  // conversion_list/
+    void ShowListItemTip(QWidget* control, double y);
 };

@@ -4,12 +4,13 @@
 #include "bmp_writer.h"
 #include "form_runtime.h"
 #include "frmMain.h"
+#include "list_box.h"
 #include "modPellicor.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+
 #include <QPushButton>
 #include <QtTest>
 #include <memory>

@@ -5,13 +5,14 @@
 #include "file_list_box.h"
 #include "form_runtime.h"
 #include "frmMain.h"
+#include "list_box.h"
 #include "twips.h"
 
 #include <QCheckBox>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>

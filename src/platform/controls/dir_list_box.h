@@ -1,5 +1,6 @@
-// The folder list: the chain of folders from the root down to the shown
-// folder, then the shown folder's subfolders.
+// The folder list: the chain of folders from the drive's root down to the
+// shown folder (open folders, indented), then the shown folder's subfolders
+// (closed folders). Double-click or Enter opens a folder.
 #pragma once
 
 #include <QListWidget>
@@ -12,13 +13,25 @@ public:
 
     // The shown folder: a root ends in "/", other folders do not.
     QString Path() const { return path_; }
-    void setPath(const QString& path);
+    // Shows a folder; Change follows at once when the shown folder changes.
+    // A folder that cannot be read is a RuntimeError.
+    void setPath(const QString& folder);
+    // Shows the current folder of the drive named by a drive text; a drive
+    // that cannot be read is run-time error 68.
+    void setDrive(const QString& driveText);
+    // Re-reads the shown folder's subfolders.
+    void Refresh() { fill(); }
 
 signals:
     void Change();
 
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     void fill();
+    void open(const QListWidgetItem* entry);
 
     QString path_;
 };

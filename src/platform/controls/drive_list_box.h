@@ -1,4 +1,5 @@
-// The drive list: one entry per mounted, user-facing file system.
+// The drive list: one entry per mounted, user-facing file system, shown by
+// its root path and " [label]" where it has one.
 #pragma once
 
 #include <QComboBox>
@@ -9,5 +10,20 @@ class DriveListBox : public QComboBox {
 public:
     explicit DriveListBox(QWidget* parent = nullptr);
 
+    // The selected entry's text.
     QString Drive() const { return currentText(); }
+    // Selects the drive named by a drive text, or the drive that holds a
+    // path; Change follows at once when the selection changes. A text no
+    // drive matches is run-time error 68.
+    void setDrive(const QString& text);
+
+signals:
+    void Change();
+
+protected:
+    void showPopup() override;
+
+private:
+    void fill();
+    bool filling_ = false;
 };

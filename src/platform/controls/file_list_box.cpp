@@ -1,10 +1,10 @@
 #include "file_list_box.h"
 
 #include <QDir>
+#include <QMouseEvent>
 
 FileListBox::FileListBox(QWidget* parent) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
-    connect(this, &QListWidget::itemDoubleClicked, this, &FileListBox::DblClick);
 }
 
 void FileListBox::setPath(const QString& path) {
@@ -15,6 +15,13 @@ void FileListBox::setPath(const QString& path) {
 void FileListBox::setPattern(const QString& pattern) {
     pattern_ = pattern;
     Refresh();
+}
+
+void FileListBox::mouseDoubleClickEvent(QMouseEvent* event) {
+    QListWidget::mouseDoubleClickEvent(event);
+    // The entry under the pointer is the current one, as after its first click.
+    if (QListWidgetItem* under = itemAt(event->position().toPoint())) setCurrentItem(under);
+    emit DblClick();
 }
 
 QString FileListBox::List(int index) const {

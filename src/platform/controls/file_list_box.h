@@ -24,6 +24,9 @@ public:
 signals:
     void DblClick();
 
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
 private:
     QString path_;
     QString pattern_ = QStringLiteral("*.*");

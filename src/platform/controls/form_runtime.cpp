@@ -1,6 +1,9 @@
 #include "form_runtime.h"
 
+#include "drives.h"
+
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QMessageBox>
 #include <QRegularExpression>
@@ -14,6 +17,11 @@ MsgBoxHook& msgBoxHook() {
 
 KillHook& killHook() {
     static KillHook hook;
+    return hook;
+}
+
+ChDirHook& chDirHook() {
+    static ChDirHook hook;
     return hook;
 }
 
@@ -50,6 +58,14 @@ bool Kill(const QString& path) {
 }
 
 KillHook setKillHook(KillHook hook) { return std::exchange(killHook(), std::move(hook)); }
+
+void ChDir(const QString& folder) {
+    const bool done = chDirHook() ? chDirHook()(folder) : QDir::setCurrent(folder);
+    if (!done) throw RuntimeError{errPathNotFound, QStringLiteral("Path not found")};
+    rememberCurrentFolder(folder);
+}
+
+ChDirHook setChDirHook(ChDirHook hook) { return std::exchange(chDirHook(), std::move(hook)); }
 
 std::optional<qint32> toLong(const QString& text) {
     static const QRegularExpression number(QStringLiteral("^\\s*([+-]?)(\\d*)(?:\\.(\\d*))?\\s*$"));

@@ -8,6 +8,14 @@
 #include <functional>
 #include <optional>
 
+// A run-time error of the platform: a number and its description.
+struct RuntimeError {
+    int number;
+    QString description;
+};
+constexpr int errDeviceUnavailable = 68;
+constexpr int errPathNotFound = 76;
+
 // Message box styles.
 constexpr int vbCritical = 16;
 constexpr int vbExclamation = 48;
@@ -30,6 +38,12 @@ int mousePointer();
 bool Kill(const QString& path);
 using KillHook = std::function<bool(const QString& path)>;
 KillHook setKillHook(KillHook hook);
+
+// Makes a folder the current folder of its drive (and of the process);
+// throws RuntimeError when it cannot be done.
+void ChDir(const QString& folder);
+using ChDirHook = std::function<bool(const QString& folder)>;  // false: fail
+ChDirHook setChDirHook(ChDirHook hook);
 
 // Text to a 32-bit integer as the form runtime converts it: blanks around it
 // allowed, an optional sign, digits, an optional fraction rounded half to

@@ -1,0 +1,98 @@
+// The conversion list: adding files (one procedure for every way in),
+// removing them, drops onto the list and the tooltip of its entries.
+#include "drives.h"
+#include "file_list_box.h"
+#include "frmMain.h"
+#include "list_box.h"
+#include "modPellicor.h"
+#include "twips.h"
+
+#include <QFontMetrics>
+#include <cmath>
+
+namespace {
+
+// A folder and a file name, with exactly one separator between them.
+QString joinPath(const QString& folder, const QString& name) {
+    if (folder.endsWith(QLatin1Char('/'))) return folder + name;
+    return folder + QLatin1Char('/') + name;
+}
+
+// An entry as it is queued: lower-cased only where file names ignore case,
+// since elsewhere the lower-cased path would name another (or no) file.
+QString entryFor(const QString& path) {
+    return fileNamesIgnoreCase(path) ? path.toLower() : path;
+}
+
+}  // namespace
+
+void frmMain::AddFileToList(ListBox& list, const QString& path) {
+    // The first entry goes in without a word.
+    if (!path.isEmpty() && list.ListCount() == 0) {
+        list.AddItem(entryFor(path));
+        return;
+    }
+    const QString entry = entryFor(path);
+    if (!entry.isEmpty() && !list.containsEntry(entry)) {
+        list.AddItem(entry);
+        setStatus(QString::number(List1->ListCount()) + QStringLiteral(" Added successfully"));
+    } else {
+        setStatus(QString::number(List1->ListCount()) + QStringLiteral(" Duplicate No Added"));
+    }
+}
+
+void frmMain::cmdAddAll_Click() {
+    const int count = File1->ListCount();
+    List1->setUpdatesEnabled(false);
+    for (int i = 0; i < count; ++i) AddFileToList(*List1, joinPath(sFilePath, File1->List(i)));
+    List1->setUpdatesEnabled(true);
+}
+
+void frmMain::File1_DblClick() {
+    const int index = File1->ListIndex();
+    if (index < 0) return;  // a double-click beside the entries
+    AddFileToList(*List1, joinPath(sFilePath, File1->List(index)));
+}
+
+void frmMain::cmdRemoveAll_Click() {
+    const int bound = List1->ListCount();
+    for (int index = 0; index <= bound - 1; ++index) {
+        if (index == List1->ListCount()) break;
+        if (List1->Selected(index)) {
+            List1->RemoveItem(index);
+            --index;  // the next entry has moved up into this place
+            setStatus(QString::number(List1->ListCount()) + QStringLiteral(" Available After Removing"));
+        }
+    }
+}
+
+void frmMain::List1_DblClick() {
+    const int index = List1->ListIndex();
+    if (index < 0) return;
+    List1->RemoveItem(index);
+    setStatus(QString::number(List1->ListCount()) + QStringLiteral(" Available After Removing"));
+}
+
+void frmMain::List1_OLEDragDrop(const QMimeData* data) {
+    const QStringList files = ListBox::droppedFiles(data);
+    if (files.isEmpty()) return;  // no file list: plain text, or only remote addresses
+    setStatus(QString::number(files.size()) + QStringLiteral(" Added successfully"));
+    List1->setUpdatesEnabled(false);
+    for (const QString& file : files) AddFileToList(*List1, file);
+    List1->setUpdatesEnabled(true);
+}
+
+void frmMain::List1_MouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, double, double y) { ShowListItemTip(List1, y); }
+
+void frmMain::ShowListItemTip(QWidget* control, double y) {
+    auto* list = qobject_cast<ListBox*>(control);
+    if (list == nullptr) return;
+    // One row is one line of the list's font high (the list draws them so).
+    const double rowHeight = QFontMetrics(list->font()).height() * kTwipsPerPixel;
+    const long long row = std::llrint(y) / std::llrint(rowHeight) + list->TopIndex();
+    // Above the first row (possible while the mouse is captured) is no row at all.
+    if (y >= 0 && row < list->ListCount())
+        list->setToolTipText(list->List(static_cast<int>(row)));
+    else
+        list->setToolTipText(QString());
+}

@@ -1,0 +1,38 @@
+// Drives: the mounted, user-facing file systems, and the folder each one
+// remembers as its current folder.
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <functional>
+
+struct DriveInfo {
+    QString root;   // "/" or a mount point, without a trailing "/" (but "/" itself)
+    QString label;  // empty when the file system has none
+    QString text() const { return label.isEmpty() ? root : root + QStringLiteral(" [") + label + QLatin1Char(']'); }
+};
+
+// The drives as the system reports them (pseudo file systems left out).
+QList<DriveInfo> systemDrives();
+
+// Where the drives come from, and whether a drive's root can be read;
+// tests replace both to simulate drives that come and go.
+using DriveSource = std::function<QList<DriveInfo>()>;
+using DriveCheck = std::function<bool(const QString& root)>;
+void setDriveSource(DriveSource source, DriveCheck available = {});
+QList<DriveInfo> drives();
+bool driveAvailable(const QString& root);
+
+// The drive that holds a path: the longest root that is a prefix of it.
+// Returns false when no drive holds it.
+bool driveOf(const QString& path, DriveInfo* drive);
+
+// The current folder of each drive: its root until a folder on it is made
+// current; the drive holding the working folder starts there.
+QString currentFolderOf(const DriveInfo& drive);
+void rememberCurrentFolder(const QString& folder);
+
+// Whether file names on the file system holding `path` ignore letter case.
+bool fileNamesIgnoreCase(const QString& path);
+using CaseRule = std::function<bool(const QString& path)>;
+void setCaseRule(CaseRule rule);

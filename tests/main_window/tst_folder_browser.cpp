@@ -1,0 +1,187 @@
+// The folder browser: drive, folder and file lists following each other,
+// the current folder, and drives that cannot be read.
+#include "dir_list_box.h"
+#include "drive_list_box.h"
+#include "drives.h"
+#include "file_list_box.h"
+#include "form_runtime.h"
+#include "frmMain.h"
+#include "list_box.h"
+#include "modPellicor.h"
+
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QtTest>
+#include <memory>
+
+class FolderBrowserTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void startsOnTheWorkingFolder();
+    void choosingAFolderMovesTheFileListAndTheDrive();
+    void theRootKeepsItsSlash();
+    void choosingADriveShowsItsCurrentFolder();
+    void unavailableDriveFallsBackToTheRoot();
+    void otherDriveErrorsAreReportedWithoutFallback();
+    void noEndlessFallbackWhenTheRootIsGoneToo();
+    void aFolderThatCannotBeMadeCurrent();
+    void enterOpensAFolder();
+
+private:
+    QString path(const QString& relative) const { return dir_->filePath(relative); }
+    void touch(const QString& relative) {
+        QFile f(path(relative));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<frmMain> form_;
+    QStringList messages_;
+    QSet<QString> unreadable_;
+};
+
+void FolderBrowserTest::init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    for (const char* folder : {"camera/Photos/Sub", "camera/Empty", "stick"}) QVERIFY(QDir().mkpath(path(folder)));
+    for (const char* file : {"camera/Photos/b.bmp", "camera/Photos/A.BMP", "camera/Photos/notes.txt",
+                             "camera/Photos/.hidden.bmp", "stick/x.bmp"})
+        touch(file);
+    QVERIFY(QDir().mkdir(path("camera/Photos/folder.bmp")));  // a folder is no file
+    const QList<DriveInfo> fake = {{QStringLiteral("/"), QString()},
+                                   {path("camera"), QStringLiteral("Camera")},
+                                   {path("stick"), QString()},
+                                   {path("gone"), QStringLiteral("USB")}};
+    unreadable_.clear();
+    setDriveSource([fake] { return fake; },
+                   [this](const QString& root) { return !unreadable_.contains(root) && QFileInfo(root).isDir(); });
+    messages_.clear();
+    setMsgBoxHook([this](const QString& prompt, int style, const QString& title) {
+        QCOMPARE(style, vbCritical);
+        QCOMPARE(title, QStringLiteral("Pellicor"));
+        messages_ << prompt;
+    });
+    QDir::setCurrent(path("camera/Photos"));
+    form_ = std::make_unique<frmMain>();
+    form_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+}
+
+void FolderBrowserTest::cleanup() {
+    form_.reset();
+    QDir::setCurrent(QDir::tempPath());
+    setDriveSource({});
+    setMsgBoxHook({});
+    setChDirHook({});
+}
+
+void FolderBrowserTest::startsOnTheWorkingFolder() {
+    QCOMPARE(form_->Dir1->Path(), path("camera/Photos"));
+    QCOMPARE(sFilePath, path("camera/Photos"));
+    QCOMPARE(form_->Drive1->Drive(), path("camera") + " [Camera]");
+    // Bitmaps only, regardless of case, sorted regardless of case; no hidden files, no folders.
+    QCOMPARE(form_->File1->ListCount(), 2);
+    QCOMPARE(form_->File1->List(0), QStringLiteral("A.BMP"));
+    QCOMPARE(form_->File1->List(1), QStringLiteral("b.bmp"));
+    QCOMPARE(form_->Drive1->count(), 4);
+    // The folder list: the chain from the drive's root, then the subfolders.
+    QStringList shown;
+    for (int i = 0; i < form_->Dir1->count(); ++i) shown << form_->Dir1->item(i)->text().trimmed();
+    QCOMPARE(shown, (QStringList{path("camera"), "Photos", "folder.bmp", "Sub"}));
+    QCOMPARE(form_->Dir1->currentRow(), 1);
+}
+
+void FolderBrowserTest::choosingAFolderMovesTheFileListAndTheDrive() {
+    QSignalSpy changes(form_->Dir1, &DirListBox::Change);
+    form_->Dir1->setPath(path("camera/Photos"));  // the same folder: no change event
+    QCOMPARE(changes.count(), 0);
+
+    form_->Dir1->setPath(path("camera/Empty"));
+    QCOMPARE(changes.count(), 1);
+    QCOMPARE(form_->File1->ListCount(), 0);
+    QCOMPARE(sFilePath, path("camera/Empty"));
+    QTRY_VERIFY(!form_->cmdAddAll->isEnabled());
+
+    form_->Dir1->setPath(path("stick"));
+    QCOMPARE(form_->Drive1->Drive(), path("stick"));
+    QCOMPARE(form_->File1->List(0), QStringLiteral("x.bmp"));
+    QCOMPARE(QDir::currentPath(), path("stick"));
+    QTRY_VERIFY(form_->cmdAddAll->isEnabled());
+}
+
+void FolderBrowserTest::theRootKeepsItsSlash() {
+    form_->Dir1->setPath(QStringLiteral("/"));
+    QCOMPARE(form_->Dir1->Path(), QStringLiteral("/"));
+    QCOMPARE(sFilePath, QStringLiteral("/"));
+    QCOMPARE(form_->Drive1->Drive(), QStringLiteral("/"));
+}
+
+void FolderBrowserTest::choosingADriveShowsItsCurrentFolder() {
+    form_->Dir1->setPath(path("camera/Photos/Sub"));
+    form_->Drive1->setDrive(path("stick"));
+    QCOMPARE(form_->Dir1->Path(), path("stick"));
+    QCOMPARE(sFilePath, path("stick"));
+    // Back on the camera, its own current folder is where we left it.
+    form_->Drive1->setDrive(path("camera") + " [Camera]");
+    QCOMPARE(form_->Dir1->Path(), path("camera/Photos/Sub"));
+    QCOMPARE(messages_, QStringList());
+}
+
+void FolderBrowserTest::unavailableDriveFallsBackToTheRoot() {
+    form_->Drive1->setDrive(path("gone") + " [USB]");
+    QCOMPARE(messages_, QStringList{QStringLiteral("The selected drive is not available.")});
+    QCOMPARE(form_->Drive1->Drive(), QStringLiteral("/"));
+    QCOMPARE(form_->Dir1->Path(), QStringLiteral("/"));
+    QCOMPARE(sFilePath, QStringLiteral("/"));
+}
+
+void FolderBrowserTest::otherDriveErrorsAreReportedWithoutFallback() {
+    // Said to be readable, but its root is no folder: a different error.
+    const QString before = form_->Dir1->Path();
+    setDriveSource([this] { return QList<DriveInfo>{{"/", ""}, {path("camera"), "Camera"}, {path("gone"), "USB"}}; },
+                   [](const QString&) { return true; });
+    form_->Drive1->setDrive(path("gone") + " [USB]");
+    QCOMPARE(messages_, QStringList{QStringLiteral("76\nPath not found")});
+    QCOMPARE(form_->Drive1->Drive(), path("gone") + " [USB]");
+    QCOMPARE(form_->Dir1->Path(), before);
+    QCOMPARE(sFilePath, before);
+}
+
+void FolderBrowserTest::noEndlessFallbackWhenTheRootIsGoneToo() {
+    unreadable_ = {QStringLiteral("/"), path("stick")};
+    form_->Drive1->setDrive(path("stick"));
+    QCOMPARE(messages_, (QStringList{QStringLiteral("The selected drive is not available."),
+                                     QStringLiteral("The selected drive is not available.")}));
+    QCOMPARE(form_->Drive1->Drive(), QStringLiteral("/"));
+    QCOMPARE(form_->Dir1->Path(), path("camera/Photos"));
+}
+
+void FolderBrowserTest::aFolderThatCannotBeMadeCurrent() {
+    setChDirHook([this](const QString& folder) { return folder != path("camera/Empty"); });
+    form_->Dir1->setPath(path("camera/Empty"));
+    QCOMPARE(form_->Dir1->Path(), path("camera/Empty"));  // the folder list shows it...
+    QCOMPARE(sFilePath, path("camera/Photos"));  // ...but nothing else follows
+    QCOMPARE(form_->File1->Path(), path("camera/Photos"));
+    QCOMPARE(form_->File1->ListCount(), 2);
+    QVERIFY(!form_->bDirBusy);
+    QCOMPARE(messages_, QStringList());
+}
+
+void FolderBrowserTest::enterOpensAFolder() {
+    QListWidgetItem* sub = form_->Dir1->findItems(QStringLiteral("Sub"), Qt::MatchEndsWith).value(0);
+    QVERIFY(sub);
+    form_->Dir1->setFocus();
+    form_->Dir1->setCurrentItem(sub);
+    QTest::keyClick(form_->Dir1, Qt::Key_Return);
+    QCOMPARE(form_->Dir1->Path(), path("camera/Photos/Sub"));
+    QCOMPARE(sFilePath, path("camera/Photos/Sub"));
+    // And a double-click on the drive's root goes all the way up.
+    QListWidgetItem* root = form_->Dir1->item(0);
+    QTest::mouseDClick(form_->Dir1->viewport(), Qt::LeftButton, {}, form_->Dir1->visualItemRect(root).center());
+    QCOMPARE(form_->Dir1->Path(), path("camera"));
+}
+
+QTEST_MAIN(FolderBrowserTest)
+#include "tst_folder_browser.moc"
