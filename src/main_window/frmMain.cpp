@@ -55,11 +55,24 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     resize(twipsToPixels(6705), twipsToPixels(6075));
+    // The window manager holds the same shape as the resize handler: a fixed
+    // height and a smallest width.
+    setFixedHeight(twipsToPixels(6075));
+    setMinimumWidth(twipsToPixels(6705));
     // The layout was drawn for an 8-point dialog font.
     QFont dialogFont = font();
     dialogFont.setPointSize(8);
     setFont(dialogFont);
     createControls();
+
+    // The lists as the window is created: on the working folder, before any handler listens.
+    try {
+        Dir1->setPath(QDir::currentPath());
+        File1->setPath(Dir1->Path());
+        Drive1->setDrive(Dir1->Path());
+    } catch (const RuntimeError&) {
+        // No readable working folder: the lists stay empty until one is chosen.
+    }
 
     connect(cmdConvert, &QPushButton::clicked, this, &frmMain::cmdConvert_Click);
     connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
@@ -74,17 +87,6 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     connect(Dir1, &DirListBox::Change, this, &frmMain::Dir1_Change, Qt::DirectConnection);
     connect(Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
     Timer1->start();
-
-    // The browser starts on the working folder, the chain of change handlers
-    // bringing the file list, the current folder and the drive list along.
-    try {
-        Dir1->setPath(QDir::currentPath());
-    } catch (const RuntimeError&) {
-        // No readable working folder: the lists stay empty until one is chosen.
-    }
-    // Until the settings are loaded at start-up, drops are taken from the start.
-    List1->setOLEDropMode(1);
-    List1->setOLEDragMode(1);
 }
 
 void frmMain::setStatus(const QString& text) {
@@ -173,11 +175,27 @@ void frmMain::resizeEvent(QResizeEvent* event) {
     // The status strip is docked to the bottom edge, as wide as the window.
     const int stripHeight = twipsToPixels(300);
     PicStatus->setGeometry(0, height() - stripHeight, width(), stripHeight);
+    Form_Resize();
 }
 
 void frmMain::showEvent(QShowEvent* event) {
+    // Loading comes once, before the window first appears.
+    if (!loaded_) {
+        loaded_ = true;
+        Form_Load();
+    }
     QWidget::showEvent(event);
     if (!event->spontaneous()) File1->setFocus(Qt::OtherFocusReason);
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    Form_Unload();
+    QWidget::closeEvent(event);
+}
+
+void frmMain::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) Form_Resize();  // restored from minimized
 }
 
 void frmMain::cmdExit_Click() { close(); }

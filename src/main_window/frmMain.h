@@ -56,8 +56,25 @@ public:
     void List1_MouseMove(Qt::MouseButtons button, Qt::KeyboardModifiers shift, double x, double y);
     void Drive1_Change();  // main_window/folder_browser.cpp
     void Dir1_Change();
+    void Form_Load();  // main_window/startup.cpp
+    void Form_Unload();
+    void Form_Resize();  // main_window/layout.cpp
     void cmdExit_Click();
     void Timer1_Timer();
+
+    // The window's outer position and size in twips, and its state (0 normal,
+    // 1 minimized, 2 maximized). The outer size is the client area plus the
+    // classic frame, whatever the window manager draws, so that a stored
+    // width means the same on every desktop.
+    double Left() const;
+    double Top() const;
+    double Width() const;
+    double Height() const;
+    void setLeft(double twips);
+    void setTop(double twips);
+    void setWidth(double twips);
+    void setHeight(double twips);
+    int WindowState() const;
 
     // Sets the status line (every report overwrites the whole line).
     void setStatus(const QString& text);
@@ -68,9 +85,13 @@ signals:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void createControls();
+    void keepOnAScreen();
+    bool loaded_ = false;
     void AddFileToList(ListBox& list, const QString& path);  // conversion_list/
     void ShowListItemTip(QWidget* control, double y);
 };

@@ -75,6 +75,7 @@ private:
 };
 
 void ConversionRunTest::init() {
+    QFile::remove(qEnvironmentVariable("PELLICOR_REGISTRY_FILE"));
     dir_ = std::make_unique<QTemporaryDir>();
     messages_.clear();
     setMsgBoxHook([this](const QString& prompt, int style, const QString& title) {
@@ -83,6 +84,7 @@ void ConversionRunTest::init() {
     form_ = std::make_unique<frmMain>();
     form_->show();
     QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    form_->chkKill->setChecked(false);  // checked by default; the tests say when they want it
 }
 
 void ConversionRunTest::cleanup() {

@@ -48,6 +48,7 @@ private:
 };
 
 void ConversionListTest::init() {
+    QFile::remove(qEnvironmentVariable("PELLICOR_REGISTRY_FILE"));
     dir_ = std::make_unique<QTemporaryDir>();
     for (const char* name : {"a.bmp", "B.bmp", "c.bmp"}) {
         QFile f(file(name));
@@ -305,7 +306,9 @@ void ConversionListTest::browseQueueRemoveConvert() {
     QVERIFY(QFile::exists(file("Holiday/Beach.jpg")));
     QVERIFY(QFile::exists(file("Holiday/Sunset.jpg")));
     QVERIFY(!QFile::exists(file("Holiday/Boat.jpg")));
-    QCOMPARE(form_->File1->ListCount(), 3);  // the bitmaps stay, and JPEGs are not listed
+    // "Delete BMP" is on at the first start: only the bitmap left out remains, and JPEGs are not listed.
+    QCOMPARE(form_->File1->ListCount(), 1);
+    QCOMPARE(form_->File1->List(0), QStringLiteral("Boat.bmp"));
 }
 
 QTEST_MAIN(ConversionListTest)

@@ -44,6 +44,7 @@ private:
 };
 
 void FolderBrowserTest::init() {
+    QFile::remove(qEnvironmentVariable("PELLICOR_REGISTRY_FILE"));
     dir_ = std::make_unique<QTemporaryDir>();
     for (const char* folder : {"camera/Photos/Sub", "camera/Empty", "stick"}) QVERIFY(QDir().mkpath(path(folder)));
     for (const char* file : {"camera/Photos/b.bmp", "camera/Photos/A.BMP", "camera/Photos/notes.txt",

@@ -39,6 +39,7 @@ private:
 };
 
 void MainWindowTest::init() {
+    QFile::remove(qEnvironmentVariable("PELLICOR_REGISTRY_FILE"));
     QDir::setCurrent(folder_.path());
     form_ = std::make_unique<frmMain>();
     form_->show();
@@ -96,15 +97,16 @@ void MainWindowTest::controlsAsDesigned() {
 }
 
 void MainWindowTest::textsFontsAndPictures() {
-    QCOMPARE(form_->windowTitle(), QStringLiteral("Pellicor"));
-    QCOMPARE(form_->size(), QSize(twipsToPixels(6705), twipsToPixels(6075)));
+    QCOMPARE(frmMain().windowTitle(), QStringLiteral("Pellicor"));  // as created, before loading
+    QCOMPARE(form_->windowTitle(), QStringLiteral("Pellicor v3.60"));
+    QCOMPARE(frmMain().size(), QSize(twipsToPixels(6705), twipsToPixels(6075)));
     QVERIFY(!(form_->windowFlags() & Qt::WindowMaximizeButtonHint));
     QCOMPARE(form_->lblKill->text(), QStringLiteral("  Delete BMP"));
     QCOMPARE(form_->lblKill->toolTip(), form_->chkKill->toolTip());
     QVERIFY(form_->chkKill->text().isEmpty());
-    QCOMPARE(form_->chkKill->checkState(), Qt::Unchecked);
+    QCOMPARE(frmMain().chkKill->checkState(), Qt::Unchecked);
     QCOMPARE(form_->lblTitle->text(), QStringLiteral("% Quality"));
-    QCOMPARE(form_->lblTitle->pos(), twipsRect(5880, 120, 0, 0).topLeft());
+    QCOMPARE(frmMain().lblTitle->pos(), twipsRect(5880, 120, 0, 0).topLeft());
     QCOMPARE(form_->List1->selectionMode(), QAbstractItemView::ExtendedSelection);
     QCOMPARE(form_->File1->Pattern(), QStringLiteral("*.bmp"));
     QCOMPARE(form_->Timer1->interval(), 10);

@@ -1,0 +1,348 @@
+#include "hive_file.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sstream>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kHeader = "Windows Registry Editor Version 5.00";
+int crashAtStep = 0;
+
+bool sameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x != y && !(x < 128 && y < 128 && std::tolower(x) == std::tolower(y))) return false;
+    }
+    return true;
+}
+
+void checkpoint(int step) {
+    if (crashAtStep == step) ::_exit(0);
+}
+
+// ---- The text format ----------------------------------------------------------
+
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '\\' || c == '"') out += '\\';
+        out += c;
+    }
+    return out + '"';
+}
+
+bool validUtf8(const std::vector<BYTE>& bytes, std::size_t end) {
+    for (std::size_t i = 0; i < end;) {
+        const BYTE c = bytes[i];
+        const int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+        if (extra < 0 || i + static_cast<std::size_t>(extra) >= end) return false;
+        for (int k = 1; k <= extra; ++k)
+            if ((bytes[i + static_cast<std::size_t>(k)] & 0xC0) != 0x80) return false;
+        i += static_cast<std::size_t>(extra) + 1;
+    }
+    return true;
+}
+
+// A text value is written as text only when that gives back the same bytes.
+bool plainText(const HiveValue& v) {
+    if (v.type != REG_SZ || v.data.empty() || v.data.back() != 0) return false;
+    const std::size_t end = v.data.size() - 1;
+    for (std::size_t i = 0; i < end; ++i)
+        if (v.data[i] == 0 || v.data[i] == '\n' || v.data[i] == '\r') return false;
+    return validUtf8(v.data, end);
+}
+
+std::string formatValue(const HiveValue& v) {
+    if (plainText(v)) return quoted(std::string(v.data.begin(), v.data.end() - 1));
+    char buffer[16];
+    if (v.type == REG_DWORD && v.data.size() == 4) {
+        const DWORD d = v.data[0] | v.data[1] << 8 | v.data[2] << 16 | static_cast<DWORD>(v.data[3]) << 24;
+        std::snprintf(buffer, sizeof buffer, "dword:%08x", d);
+        return buffer;
+    }
+    std::string out = v.type == REG_BINARY ? "hex:" : (std::snprintf(buffer, sizeof buffer, "hex(%x):", v.type), buffer);
+    for (std::size_t i = 0; i < v.data.size(); ++i) {
+        std::snprintf(buffer, sizeof buffer, i ? ",%02x" : "%02x", v.data[i]);
+        out += buffer;
+    }
+    return out;
+}
+
+// Reads a quoted text at `at`, moving past it.
+bool readQuoted(const std::string& line, std::size_t& at, std::string& text) {
+    if (at >= line.size() || line[at] != '"') return false;
+    text.clear();
+    for (++at; at < line.size(); ++at) {
+        if (line[at] == '"') {
+            ++at;
+            return true;
+        }
+        if (line[at] == '\\' && ++at >= line.size()) return false;
+        text += line[at];
+    }
+    return false;
+}
+
+bool readHexBytes(const std::string& list, std::vector<BYTE>& bytes) {
+    std::size_t at = 0;
+    while (at < list.size()) {
+        if (at + 2 > list.size() || !std::isxdigit(static_cast<unsigned char>(list[at])) ||
+            !std::isxdigit(static_cast<unsigned char>(list[at + 1])))
+            return false;
+        bytes.push_back(static_cast<BYTE>(std::stoul(list.substr(at, 2), nullptr, 16)));
+        at += 2;
+        if (at < list.size() && list[at++] != ',') return false;
+    }
+    return true;
+}
+
+bool parseValue(const std::string& data, HiveValue& v) {
+    if (!data.empty() && data.front() == '"') {
+        std::size_t at = 0;
+        std::string text;
+        if (!readQuoted(data, at, text) || at != data.size()) return false;
+        v = {REG_SZ, std::vector<BYTE>(text.begin(), text.end())};
+        v.data.push_back(0);
+        return true;
+    }
+    if (data.rfind("dword:", 0) == 0) {
+        const std::string digits = data.substr(6);
+        if (digits.size() != 8 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
+        const DWORD d = static_cast<DWORD>(std::stoul(digits, nullptr, 16));
+        v = {REG_DWORD, {static_cast<BYTE>(d), static_cast<BYTE>(d >> 8), static_cast<BYTE>(d >> 16), static_cast<BYTE>(d >> 24)}};
+        return true;
+    }
+    std::size_t colon = data.find(':');
+    if (colon == std::string::npos) return false;
+    const std::string kind = data.substr(0, colon);
+    if (kind == "hex") {
+        v.type = REG_BINARY;
+    } else if (kind.size() > 5 && kind.rfind("hex(", 0) == 0 && kind.back() == ')') {
+        const std::string number = kind.substr(4, kind.size() - 5);
+        if (number.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
+        v.type = static_cast<DWORD>(std::stoul(number, nullptr, 16));
+    } else {
+        return false;
+    }
+    v.data.clear();
+    return readHexBytes(data.substr(colon + 1), v.data);
+}
+
+std::string trimmed(const std::string& s) {
+    const std::size_t first = s.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return {};
+    return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
+}
+
+// ---- The file -----------------------------------------------------------------
+
+class LockFile {
+public:
+    explicit LockFile(const std::string& file) : fd_(::open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+        if (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~LockFile() {
+        if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+    }
+    bool held() const { return fd_ >= 0; }
+
+private:
+    int fd_;
+};
+
+std::string folderOf(const std::string& file) {
+    const std::size_t slash = file.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+}
+
+bool makeFolders(const std::string& folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    if (!makeFolders(folderOf(folder))) return false;
+    return ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+// Reads the file's text; false when it exists but cannot be read.
+bool slurp(const std::string& file, std::string& text, bool& exists) {
+    text.clear();
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    exists = fd >= 0 || errno != ENOENT;
+    if (fd < 0) return !exists;
+    char buffer[8192];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+    ::close(fd);
+    return n == 0;
+}
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Temporary file, flushed, renamed over the old one: a reader, or a process
+// killed at any point, sees the old contents or the new, never half of them.
+bool replace(const std::string& file, const std::string& text) {
+    const std::string temporary = file + ".tmp-" + std::to_string(::getpid());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    checkpoint(1);
+    const std::size_t half = text.size() / 2;
+    bool ok = writeAll(fd, text.data(), half);
+    checkpoint(2);
+    ok = ok && writeAll(fd, text.data() + half, text.size() - half);
+    checkpoint(3);
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    checkpoint(4);
+    if (!ok || std::rename(temporary.c_str(), file.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    checkpoint(5);
+    if (const int dir = ::open(folderOf(file).c_str(), O_RDONLY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+// A file we could not parse is renamed aside, never overwritten.
+bool keepAside(const std::string& file) {
+    for (int n = 1; n < 1000; ++n) {
+        const std::string aside = file + ".corrupt-" + std::to_string(n);
+        if (::access(aside.c_str(), F_OK) == 0) continue;
+        return std::rename(file.c_str(), aside.c_str()) == 0;
+    }
+    return false;
+}
+
+}  // namespace
+
+void registryCrashAtSaveStep(int step) { crashAtStep = step; }
+
+const HiveValue* HiveKey::find(const std::string& name) const {
+    for (const auto& [n, v] : values)
+        if (sameName(n, name)) return &v;
+    return nullptr;
+}
+
+void HiveKey::set(const std::string& name, const HiveValue& value) {
+    for (auto& [n, v] : values) {
+        if (sameName(n, name)) {
+            v = value;
+            return;
+        }
+    }
+    values.emplace_back(name, value);
+}
+
+HiveKey* Hive::findKey(const std::string& path) {
+    for (HiveKey& key : keys)
+        if (sameName(key.path, path)) return &key;
+    return nullptr;
+}
+
+bool Hive::ensureKey(const std::string& path) {
+    if (findKey(path)) return false;
+    keys.push_back({path, {}});
+    return true;
+}
+
+namespace registry_file {
+
+std::string format(const Hive& hive) {
+    std::string out = std::string(kHeader) + "\n\n";
+    for (const HiveKey& key : hive.keys) {
+        out += '[' + key.path + "]\n";
+        for (const auto& [name, value] : key.values)
+            out += (name.empty() ? std::string("@") : quoted(name)) + '=' + formatValue(value) + '\n';
+        out += '\n';
+    }
+    return out;
+}
+
+bool parse(const std::string& text, Hive& hive) {
+    hive = Hive{};
+    std::istringstream lines(text);
+    std::string line;
+    bool header = false;
+    HiveKey* key = nullptr;
+    while (std::getline(lines, line)) {
+        line = trimmed(line);
+        // Long hex lists go on over lines ending in a backslash.
+        while (!line.empty() && line.back() == '\\' && line.find("=hex") != std::string::npos) {
+            std::string next;
+            if (!std::getline(lines, next)) return false;
+            line = line.substr(0, line.size() - 1) + trimmed(next);
+        }
+        if (line.empty() || line[0] == ';') continue;
+        if (!header) {
+            if (line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
+            if (line != kHeader) return false;
+            header = true;
+            continue;
+        }
+        if (line.front() == '[') {
+            if (line.back() != ']' || line.size() < 3 || line[1] == '-') return false;
+            const std::string path = line.substr(1, line.size() - 2);
+            hive.ensureKey(path);
+            key = hive.findKey(path);
+            continue;
+        }
+        if (key == nullptr) return false;
+        std::size_t at = 0;
+        std::string name;
+        if (line[0] == '@') {
+            at = 1;
+        } else if (!readQuoted(line, at, name)) {
+            return false;
+        }
+        if (at >= line.size() || line[at] != '=') return false;
+        HiveValue value;
+        if (!parseValue(line.substr(at + 1), value)) return false;
+        key->set(name, value);
+    }
+    return header;
+}
+
+LONG read(const std::string& file, Hive& hive) {
+    std::string text;
+    bool exists = false;
+    if (!slurp(file, text, exists)) return ERROR_ACCESS_DENIED;
+    if (!exists || !parse(text, hive)) hive = Hive{};
+    return ERROR_SUCCESS;
+}
+
+LONG update(const std::string& file, const std::function<bool(Hive&)>& change) {
+    if (!makeFolders(folderOf(file))) return ERROR_ACCESS_DENIED;
+    const LockFile lock(file);
+    if (!lock.held()) return ERROR_ACCESS_DENIED;
+    std::string text;
+    bool exists = false;
+    if (!slurp(file, text, exists)) return ERROR_ACCESS_DENIED;
+    Hive hive;
+    const bool corrupt = exists && !parse(text, hive);
+    if (corrupt) hive = Hive{};
+    if (!change(hive)) return ERROR_SUCCESS;
+    if (corrupt && !keepAside(file)) return ERROR_ACCESS_DENIED;
+    return replace(file, format(hive)) ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+}
+
+}  // namespace registry_file

@@ -1,0 +1,46 @@
+// The keys of one user, and the text file that holds them.
+#pragma once
+
+#include "registry.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+struct HiveValue {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+
+// Key and value names compare without regard to (ASCII) case, as Windows does.
+struct HiveKey {
+    std::string path;
+    std::vector<std::pair<std::string, HiveValue>> values;
+
+    const HiveValue* find(const std::string& name) const;
+    void set(const std::string& name, const HiveValue& value);
+};
+
+struct Hive {
+    std::vector<HiveKey> keys;
+
+    HiveKey* findKey(const std::string& path);
+    bool ensureKey(const std::string& path);  // true when it had to be created
+};
+
+namespace registry_file {
+
+// The text of the registry editor's export format, and back. parse() is
+// false for text it cannot read.
+std::string format(const Hive& hive);
+bool parse(const std::string& text, Hive& hive);
+
+// Reads the hive; a missing file is an empty hive, and so is one that cannot
+// be parsed. An unreadable file is ERROR_ACCESS_DENIED.
+LONG read(const std::string& file, Hive& hive);
+
+// Reads, changes and writes the hive under the file's lock; `change` returns
+// whether there is anything to write. The file is replaced atomically.
+LONG update(const std::string& file, const std::function<bool(Hive&)>& change);
+
+}  // namespace registry_file
