@@ -9,9 +9,13 @@
 
 namespace {
 
-// The classic frame: 5-pixel borders and a 22-pixel title bar.
+// The classic frame: 5-pixel borders and a 22-pixel title bar. Positions go
+// through the client area too, which Qt places the same way before and after
+// the window manager has framed the window.
 constexpr int kFrameWidth = 10;
 constexpr int kFrameHeight = 27;
+constexpr int kFrameLeft = 5;
+constexpr int kFrameTop = 22;
 
 constexpr double kOuterHeight = 6480;
 constexpr double kMinimumOuterWidth = 6855;
@@ -21,12 +25,16 @@ void setWidthOf(QWidget* w, double twips) { w->resize(twipsToPixels(twips), w->h
 
 }  // namespace
 
-double frmMain::Left() const { return pixelsToTwips(pos().x()); }
-double frmMain::Top() const { return pixelsToTwips(pos().y()); }
+double frmMain::Left() const { return pixelsToTwips(geometry().x() - kFrameLeft); }
+double frmMain::Top() const { return pixelsToTwips(geometry().y() - kFrameTop); }
 double frmMain::Width() const { return pixelsToTwips(width() + kFrameWidth); }
 double frmMain::Height() const { return pixelsToTwips(height() + kFrameHeight); }
-void frmMain::setLeft(double twips) { move(twipsToPixels(twips), pos().y()); }
-void frmMain::setTop(double twips) { move(pos().x(), twipsToPixels(twips)); }
+void frmMain::setLeft(double twips) {
+    setGeometry(twipsToPixels(twips) + kFrameLeft, geometry().y(), width(), height());
+}
+void frmMain::setTop(double twips) {
+    setGeometry(geometry().x(), twipsToPixels(twips) + kFrameTop, width(), height());
+}
 void frmMain::setWidth(double twips) { resize(std::max(1, twipsToPixels(twips) - kFrameWidth), height()); }
 void frmMain::setHeight(double twips) { resize(width(), std::max(1, twipsToPixels(twips) - kFrameHeight)); }
 

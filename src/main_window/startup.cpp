@@ -84,8 +84,11 @@ void frmMain::Form_Unload() {
 // A window restored onto a monitor that is no longer there would be lost:
 // it comes back onto the primary screen. One partly on any screen stays.
 void frmMain::keepOnAScreen() {
-    const QRect window(pos(), QSize(twipsToPixels(Width()), twipsToPixels(Height())));
+    const QRect window(QPoint(twipsToPixels(Left()), twipsToPixels(Top())), QSize(twipsToPixels(Width()), twipsToPixels(Height())));
     for (const QScreen* screen : QGuiApplication::screens())
         if (screen->geometry().intersects(window)) return;
-    if (const QScreen* primary = QGuiApplication::primaryScreen()) move(primary->availableGeometry().topLeft());
+    if (const QScreen* primary = QGuiApplication::primaryScreen()) {
+        setLeft(pixelsToTwips(primary->availableGeometry().left()));
+        setTop(pixelsToTwips(primary->availableGeometry().top()));
+    }
 }

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sstream>
 #include <sys/file.h>
@@ -223,6 +224,18 @@ bool replace(const std::string& file, const std::string& text) {
     return true;
 }
 
+// Temporary files of saves that were killed half-way; only called under the
+// lock, when no other save can be under way.
+void removeLeftovers(const std::string& file) {
+    const std::string folder = folderOf(file);
+    const std::string prefix = file.substr(file.rfind('/') + 1) + ".tmp-";
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return;
+    while (const dirent* entry = ::readdir(dir))
+        if (std::string(entry->d_name).rfind(prefix, 0) == 0) ::unlink((folder + '/' + entry->d_name).c_str());
+    ::closedir(dir);
+}
+
 // A file we could not parse is renamed aside, never overwritten.
 bool keepAside(const std::string& file) {
     for (int n = 1; n < 1000; ++n) {
@@ -342,6 +355,7 @@ LONG update(const std::string& file, const std::function<bool(Hive&)>& change) {
     if (corrupt) hive = Hive{};
     if (!change(hive)) return ERROR_SUCCESS;
     if (corrupt && !keepAside(file)) return ERROR_ACCESS_DENIED;
+    removeLeftovers(file);
     return replace(file, format(hive)) ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
 }
 
