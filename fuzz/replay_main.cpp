@@ -1,5 +1,5 @@
 // Runs the fuzz entry point over saved inputs (files or folders of files),
-// so that every build re-checks the seeds and the crashers found so far.
+// so that every build re-checks the starting corpus and the crashers found so far.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>

@@ -1,4 +1,4 @@
-// Writes a small bitmap of every variant into a folder, as the fuzzer's seeds.
+// Writes a small bitmap of every variant into a folder: the fuzzer's starting corpus.
 #include "bmp_writer.h"
 
 #include <algorithm>
@@ -11,13 +11,13 @@ using namespace fixture;
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        std::fprintf(stderr, "usage: fuzz_bmp_seeds FOLDER\n");
+        std::fprintf(stderr, "usage: fuzz_bmp_corpus FOLDER\n");
         return 2;
     }
     const std::string folder = argv[1];
     if (std::system(("mkdir -p '" + folder + "'").c_str()) != 0) return 1;
 
-    struct Seed {
+    struct Sample {
         const char* name;
         Variant v;
     };
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
     Variant v5icc;
     v5icc.header = Header::V5;
     v5icc.icc = std::vector<std::uint8_t>(64, 0x42);
-    const Seed seeds[] = {
+    const Sample samples[] = {
         {"pal1", indexed(1, BI_RGB, Header::Info, 2)},
         {"pal1-core", indexed(1, BI_RGB, Header::Core, 2)},
         {"pal2", indexed(2, BI_RGB, Header::Info, 4)},
@@ -62,12 +62,12 @@ int main(int argc, char** argv) {
         {"rgb24-v5-icc", v5icc},
     };
     int written = 0;
-    for (const Seed& s : seeds) {
+    for (const Sample& s : samples) {
         Picture p = photo(13, 7, s.v.bits <= 8, static_cast<unsigned>(written));
         for (auto& i : p.indices) i = static_cast<std::uint8_t>(i >> (8 - s.v.bits)) % std::max<std::size_t>(1, s.v.palette.size() + 1);
         for (auto& c : p.colours) c.a = static_cast<std::uint8_t>(c.r ^ c.b);
         written += writeFile(folder + "/" + s.name + ".bmp", encode(s.v, p)) ? 1 : 0;
     }
-    std::printf("%d seeds written to %s\n", written, folder.c_str());
-    return written == static_cast<int>(std::size(seeds)) ? 0 : 1;
+    std::printf("%d bitmaps written to %s\n", written, folder.c_str());
+    return written == static_cast<int>(std::size(samples)) ? 0 : 1;
 }
