@@ -76,8 +76,8 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM sam
     if (!fullPath(hKey, lpSubKey, path)) return ERROR_INVALID_HANDLE;
     bool created = false;
     const LONG rc = registry_file::update(registryFilePath(), [&](Hive& hive) {
-        // Every missing key along the path is created.
-        for (std::size_t at = path.find('\\'); at != std::string::npos; at = path.find('\\', at + 1))
+        // Every missing key along the path is created (the root itself is no key of the file).
+        for (std::size_t at = path.find('\\', path.find('\\') + 1); at != std::string::npos; at = path.find('\\', at + 1))
             created |= hive.ensureKey(path.substr(0, at));
         created |= hive.ensureKey(path);
         return created;
@@ -94,7 +94,7 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY p
     if (!fullPath(hKey, lpSubKey, path)) return ERROR_INVALID_HANDLE;
     Hive hive;
     if (LONG rc = registry_file::read(registryFilePath(), hive)) return rc;
-    if (hive.findKey(path) == nullptr) return ERROR_FILE_NOT_FOUND;
+    if (path != "HKEY_CURRENT_USER" && hive.findKey(path) == nullptr) return ERROR_FILE_NOT_FOUND;
     *phkResult = hand(path, samDesired);
     return ERROR_SUCCESS;
 }
