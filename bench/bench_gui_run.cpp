@@ -1,5 +1,6 @@
 // Times a conversion run driven through the main window's convert command,
-// offscreen, over every bitmap of a folder (the JPEGs are written beside them).
+// offscreen, over every bitmap of a folder (the JPEGs are written beside them;
+// the bitmaps stay, whatever the user's own delete setting).
 //
 //   bench_gui_run FOLDER
 #include "form_runtime.h"
@@ -7,6 +8,9 @@
 #include "list_box.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QDir>
 #include <QElapsedTimer>
 
@@ -14,6 +18,8 @@
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir settings;
+    qputenv("PELLICOR_REGISTRY_FILE", QFile::encodeName(settings.filePath("registry.reg")));
     QApplication app(argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: bench_gui_run FOLDER\n");
@@ -31,6 +37,7 @@ int main(int argc, char** argv) {
     });
     frmMain form;
     form.show();
+    form.chkKill->setChecked(false);
     form.List1->addItems(entries);
     QElapsedTimer timer;
     timer.start();

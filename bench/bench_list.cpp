@@ -27,8 +27,9 @@ double msSince(const QElapsedTimer& t) { return static_cast<double>(t.nsecsElaps
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
     QTemporaryDir temporary;
+    qputenv("PELLICOR_REGISTRY_FILE", QFile::encodeName(temporary.filePath("registry.reg")));
+    QApplication app(argc, argv);
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : temporary.path();
     QDir().mkpath(folder);
     for (int i = 0; i < kFiles; ++i) {
