@@ -87,6 +87,10 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     connect(Dir1, &DirListBox::Change, this, &frmMain::Dir1_Change, Qt::DirectConnection);
     connect(Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
     Timer1->start();
+    // Labels and pictures have no click signal of their own.
+    for (QWidget* clickable : {static_cast<QWidget*>(lblKill), static_cast<QWidget*>(Image1),
+                               static_cast<QWidget*>(lblTittel[0]), static_cast<QWidget*>(lblTittel[1])})
+        clickable->installEventFilter(this);
 }
 
 void frmMain::setStatus(const QString& text) {
@@ -197,8 +201,6 @@ void frmMain::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange) Form_Resize();  // restored from minimized
 }
-
-void frmMain::cmdExit_Click() { close(); }
 
 void frmMain::Timer1_Timer() {
     const bool queued = List1->count() != 0;

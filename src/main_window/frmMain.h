@@ -59,7 +59,10 @@ public:
     void Form_Load();  // main_window/startup.cpp
     void Form_Unload();
     void Form_Resize();  // main_window/layout.cpp
-    void cmdExit_Click();
+    void cmdExit_Click();  // main_window/window_commands.cpp
+    void lblKill_Click();
+    void Image1_Click();
+    void lblTittel_Click(int Index);
     void Timer1_Timer();
 
     // The window's outer position and size in twips, and its state (0 normal,
@@ -86,6 +89,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:

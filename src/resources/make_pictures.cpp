@@ -4,7 +4,11 @@
 //       bitmap pixels, the picture turning from bitmap into photo;
 //   image1.png     the same icon at 32x32 in 8-bit colour, for the title area;
 //   background.bmp the window's 397x281 8-bit background: a pale sky fading
-//       into warm paper, with a faint pixel mosaic in the top-left corner.
+//       into warm paper, with a faint pixel mosaic in the top-left corner;
+//   logo.jpg, logo_pressed.jpg  the About window's 131x118 logo and its
+//       pressed look;
+//   hand.png       the 32x32 hand pointer of the About window's links;
+//   pellicor-N.png the icon at 48, 64, 128 and 256 pixels for the desktop.
 //
 //   make_pictures OUTDIR
 #include <QColor>
@@ -120,6 +124,57 @@ QImage background() {
     return image.convertToFormat(QImage::Format_Indexed8, Qt::DiffuseDither);
 }
 
+// The About window's logo: the icon's print on a soft card.
+QImage logo(bool pressed) {
+    constexpr int w = 131, h = 118;
+    QImage image(w, h, QImage::Format_RGB32);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient card(0, 0, 0, h);
+    card.setColorAt(0, pressed ? QColor(0xc9, 0xd9, 0xea) : QColor(0xe8, 0xf1, 0xfa));
+    card.setColorAt(1, pressed ? QColor(0xe2, 0xdc, 0xcf) : QColor(0xf7, 0xf1, 0xe4));
+    p.fillRect(image.rect(), card);
+    const int shift = pressed ? 2 : 0;  // pressed: the print sinks a little
+    const QImage print = icon(96);
+    p.drawImage(QPoint((w - 96) / 2 + shift, (h - 96) / 2 + 2 + shift), print);
+    p.setPen(QPen(pressed ? QColor(0x70, 0x80, 0x90) : QColor(0xff, 0xff, 0xff), 2));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(QRectF(1, 1, w - 2, h - 2));
+    p.end();
+    return image;
+}
+
+// A pointing hand, finger tip at (5, 0).
+QImage hand() {
+    QImage image(32, 32, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath path;
+    path.moveTo(3.5, 3);
+    path.arcTo(QRectF(3.5, 0.5, 4, 4), 180, -180);
+    path.lineTo(7.5, 12);
+    path.lineTo(10.5, 11);
+    path.lineTo(13.5, 12);
+    path.lineTo(16.5, 13);
+    path.lineTo(19.5, 15);
+    path.lineTo(19.5, 24);
+    path.lineTo(16.5, 29.5);
+    path.lineTo(7.5, 29.5);
+    path.lineTo(1.5, 20);
+    path.lineTo(1.5, 16);
+    path.lineTo(3.5, 15.5);
+    path.closeSubpath();
+    p.setPen(QPen(Qt::black, 1));
+    p.setBrush(Qt::white);
+    p.drawPath(path);
+    p.drawLine(QPointF(10.5, 11), QPointF(10.5, 17));
+    p.drawLine(QPointF(13.5, 12), QPointF(13.5, 17));
+    p.drawLine(QPointF(16.5, 13), QPointF(16.5, 17));
+    p.end();
+    return image;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -132,7 +187,11 @@ int main(int argc, char** argv) {
     const QImage small = icon(16), large = icon(32);
     const bool ok = indexed(small).save(dir + "icon16_8bit.png") && small.save(dir + "icon16_32bit.png") &&
                     indexed(large).save(dir + "icon32_8bit.png") && large.save(dir + "icon32_32bit.png") &&
-                    indexed(large).save(dir + "image1.png") && background().save(dir + "background.bmp", "BMP");
+                    indexed(large).save(dir + "image1.png") && background().save(dir + "background.bmp", "BMP") &&
+                    logo(false).save(dir + "logo.jpg", "JPG", 92) && logo(true).save(dir + "logo_pressed.jpg", "JPG", 92) &&
+                    hand().save(dir + "hand.png") && icon(48).save(dir + "pellicor-48.png") &&
+                    icon(64).save(dir + "pellicor-64.png") && icon(128).save(dir + "pellicor-128.png") &&
+                    icon(256).save(dir + "pellicor-256.png");
     if (!ok) std::fprintf(stderr, "make_pictures: cannot write to %s\n", argv[1]);
     return ok ? 0 : 1;
 }

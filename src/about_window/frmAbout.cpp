@@ -1,0 +1,194 @@
+#include "frmAbout.h"
+
+#include "shell.h"
+#include "twips.h"
+#include "version_info.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QUrl>
+
+namespace {
+
+AboutHook& aboutHook() {
+    static AboutHook hook;
+    return hook;
+}
+
+QLabel* label(QWidget* parent, const char* name, const QString& caption, const QRect& geometry, double points) {
+    auto* l = new QLabel(caption, parent);
+    l->setObjectName(QLatin1String(name));
+    l->setGeometry(geometry);
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPointSizeF(points);
+    l->setFont(font);
+    return l;
+}
+
+QLabel* picture(QWidget* parent, const char* name, const char* resource, const QRect& geometry) {
+    auto* l = new QLabel(parent);
+    l->setObjectName(QLatin1String(name));
+    l->setGeometry(geometry);
+    l->setPixmap(QPixmap(QStringLiteral(":/pictures/") + QLatin1String(resource)));
+    l->setScaledContents(true);
+    return l;
+}
+
+// Dark blue, bold, underlined, with the hand pointer.
+void linkLook(QLabel* link, const QString& tip) {
+    QFont font = link->font();
+    font.setBold(true);
+    font.setUnderline(true);
+    link->setFont(font);
+    QPalette palette = link->palette();
+    palette.setColor(QPalette::WindowText, QColor(0, 0, 192));
+    link->setPalette(palette);
+    link->setCursor(QCursor(QPixmap(QStringLiteral(":/pictures/hand.png")), 5, 0));
+    link->setToolTip(tip);
+    link->adjustSize();
+}
+
+}  // namespace
+
+frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("frmAbout"));
+    // A fixed dialog: no resizing, no minimize or maximize box.
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(twipsToPixels(7395), twipsToPixels(3165));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    createControls();
+    connect(cbOK, &QPushButton::clicked, this, &frmAbout::cbOK_Click);
+    Form_Load();
+}
+
+void frmAbout::createControls() {
+    Image2 = picture(this, "Image2", "background.bmp", twipsRect(0, 0, 7515, 3255));
+    const QString invitation = QStringLiteral("Visit Corvane's home page for more free tools.");
+    picLogo = picture(this, "picLogo", "logo.jpg", twipsRect(240, 240, 2025, 1830));
+    picLogo->setFrameStyle(QFrame::Box | QFrame::Plain);
+    picLogo->setToolTip(invitation);
+    picLogo->setFocusPolicy(Qt::TabFocus);
+    picLogo2 = picture(this, "picLogo2", "logo_pressed.jpg", twipsRect(240, 240, 2025, 1830));
+    picLogo2->setFrameStyle(QFrame::Box | QFrame::Plain);
+    picLogo2->setToolTip(invitation);
+    picLogo2->hide();
+    picLogo->installEventFilter(this);
+    picLogo2->installEventFilter(this);
+
+    lblTitle = label(this, "lblTitle", QString(), twipsRect(2400, 240, 3735, 495), 13.5);
+    QFont title = lblTitle->font();
+    title.setBold(true);
+    lblTitle->setFont(title);
+    lblCopyright = label(this, "lblCopyright", QString(), twipsRect(2400, 600, 3735, 735), 8.25);
+    lblComments = label(this, "lblComments", QString(), twipsRect(2400, 1320, 4815, 975), 9.75);
+    lblComments->setWordWrap(true);
+    lblComments->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Image1 = picture(this, "Image1", "image1.png", twipsRect(6480, 360, 600, 600));
+
+    Frame1 = new QFrame(this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+    Frame1->setGeometry(twipsRect(240, 2520, 6975, 40));
+
+    lblTittel = label(this, "lblTittel", QStringLiteral("Go to Corvane's Freewarepage                    or "),
+                      twipsRect(240, 2760, 5775, 255), 8.25);
+    lblHomePage = label(this, "lblHomePage", QStringLiteral("WebSite"), twipsRect(2280, 2760, 735, 195), 8.25);
+    linkLook(lblHomePage, version_info::HomePage);
+    lblEMail = label(this, "lblEMail", QStringLiteral("Email me"), twipsRect(3360, 2760, 765, 195), 8.25);
+    linkLook(lblEMail, version_info::MailAddress);
+    lblHomePage->installEventFilter(this);
+    lblEMail->installEventFilter(this);
+    // The links sit in the gap of the caption and after its "or ", wherever
+    // this desktop's font puts those (its letters are wider than the design's).
+    const QFontMetrics line(lblTittel->font());
+    const QString caption = lblTittel->text();
+    const int gap = static_cast<int>(caption.indexOf(QStringLiteral("  ")));
+    lblHomePage->move(lblTittel->x() + line.horizontalAdvance(caption.left(gap + 1)), lblHomePage->y());
+    lblEMail->move(lblTittel->x() + line.horizontalAdvance(caption), lblEMail->y());
+
+    cbOK = new QPushButton(QStringLiteral("OK"), this);
+    cbOK->setObjectName(QStringLiteral("cbOK"));
+    cbOK->setGeometry(twipsRect(6240, 2640, 975, 375));
+    QFont ok(QStringLiteral("MS Sans Serif"));
+    ok.setPointSizeF(8.25);
+    cbOK->setFont(ok);
+    cbOK->setDefault(true);  // Enter presses it; Esc rejects the dialog, which closes it the same way
+    setTabOrder(cbOK, picLogo);
+    cbOK->setFocus();
+}
+
+void frmAbout::Form_Load() {
+    setWindowTitle(QStringLiteral("About "));
+    lblTitle->setText(version_info::ProductName + QStringLiteral(" v") + QString::number(version_info::Major) +
+                      QLatin1Char('.') + QString::number(version_info::Revision));
+    QString copyright = version_info::LegalCopyright;
+    copyright.replace(QStringLiteral("\\n"), QStringLiteral("\r\n"));
+    copyright.replace(QStringLiteral("(c)"), QStringLiteral("\u00A9"));
+    lblCopyright->setText(copyright);
+    lblComments->setText(version_info::Comments);
+    QFont arial = lblTitle->font();
+    arial.setFamily(QStringLiteral("Arial"));
+    lblTitle->setFont(arial);
+}
+
+void frmAbout::cbOK_Click() { accept(); }
+
+void frmAbout::lblHomePage_Click() {
+    ShellExecuteA(this, "open", lblHomePage->toolTip().toLocal8Bit().constData(), "", "", SW_SHOW);
+}
+
+void frmAbout::lblEMail_Click() {
+    // The subject is percent-encoded, so that the mail program gets exactly the title's text.
+    const QString address = QStringLiteral("mailto:") + version_info::MailAddress + QStringLiteral("?subject=") +
+                            QString::fromLatin1(QUrl::toPercentEncoding(lblTitle->text()));
+    ShellExecuteA(this, "open", address.toLocal8Bit().constData(), nullptr, "/", SW_SHOW);
+}
+
+void frmAbout::picLogo_MouseDown() {
+    picLogo2->setVisible(true);
+    picLogo->setVisible(false);
+}
+
+void frmAbout::picLogo_MouseUp() {
+    picLogo->setVisible(true);
+    picLogo2->setVisible(false);
+}
+
+bool frmAbout::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress && watched == picLogo) {
+        picLogo_MouseDown();
+        // The release must come back although the logo is hidden now.
+        picLogo2->grabMouse();
+        return true;
+    }
+    if (event->type() == QEvent::MouseButtonRelease && (watched == picLogo2 || watched == picLogo)) {
+        if (picLogo2->isVisible()) {
+            picLogo2->releaseMouse();
+            picLogo_MouseUp();
+        }
+        return true;
+    }
+    if (event->type() == QEvent::MouseButtonRelease) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        auto* link = static_cast<QWidget*>(watched);
+        if (mouse->button() == Qt::LeftButton && link->rect().contains(mouse->position().toPoint())) {
+            if (watched == lblHomePage) lblHomePage_Click();
+            if (watched == lblEMail) lblEMail_Click();
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void ShowAboutWindow(QWidget* owner) {
+    if (aboutHook()) {
+        aboutHook()(owner);
+        return;
+    }
+    frmAbout about(owner);  // loaded afresh at every opening
+    about.exec();
+}
+
+AboutHook setAboutHook(AboutHook hook) { return std::exchange(aboutHook(), std::move(hook)); }
