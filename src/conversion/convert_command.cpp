@@ -136,7 +136,7 @@ void frmMain::cmdConvert_Click() {
         ahead.fill(k + 1, written);
         // Let the user watch the list empty; paint only, so no input gets in.
         if (sincePaint.elapsed() >= kRepaintEveryMs) {
-            repaint();
+            List1->viewport()->repaint();
             sincePaint.restart();
         }
     }

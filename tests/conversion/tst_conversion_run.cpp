@@ -12,6 +12,8 @@
 #include <QLineEdit>
 
 #include <QPushButton>
+#include <QThread>
+#include <QTimer>
 #include <QtTest>
 #include <memory>
 #include <turbojpeg.h>
@@ -62,6 +64,7 @@ private slots:
     void targetsNamedFromTheEntryItself();
     void oneRunNeverWritesATargetTwice();
     void longRunsReportInListOrder();
+    void theWindowRepaintsDuringARun();
 
 private:
     QString bitmap(const QString& name, int bits = 24, int width = 40, int height = 30);
@@ -349,6 +352,48 @@ void ConversionRunTest::longRunsReportInListOrder() {
         QVERIFY(!QFile::exists(source));
         QCOMPARE(jpegInfo(baseNameOf(source) + ".jpg").width, 50 + QFileInfo(source).completeBaseName().mid(3).toInt());
     }
+}
+
+// Counts the list's paints and any input that reaches the window.
+class Watcher : public QObject {
+public:
+    int paints = 0;
+    int input = 0;
+    QList<int> entriesSeen;
+    QListWidget* list = nullptr;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && watched == list->viewport()) {
+            ++paints;
+            entriesSeen << list->count();
+        }
+        if (event->type() == QEvent::KeyPress || event->type() == QEvent::MouseButtonPress) ++input;
+        return false;
+    }
+};
+
+void ConversionRunTest::theWindowRepaintsDuringARun() {
+    QStringList entries;
+    for (int i = 0; i < 24; ++i) entries << bitmap(QStringLiteral("paint%1.bmp").arg(i));
+    queue(entries);
+    // Each file takes a while (its deletion is slowed down), as on a slow disk.
+    form_->chkKill->setChecked(true);
+    setKillHook([](const QString& path) {
+        QThread::msleep(25);
+        return QFile::remove(path);
+    });
+    Watcher watcher;
+    watcher.list = form_->List1;
+    form_->List1->viewport()->installEventFilter(&watcher);
+    qApp->installEventFilter(&watcher);
+    // A click queued for the window must wait until the run is over.
+    QTimer::singleShot(0, form_->cmdAddAll, [this] { QTest::mouseClick(form_->cmdAddAll, Qt::LeftButton); });
+    form_->cmdConvert_Click();
+    // The list was drawn again and again while it emptied.
+    QVERIFY2(watcher.paints >= 5, qPrintable(QString::number(watcher.paints)));
+    QVERIFY(std::is_sorted(watcher.entriesSeen.rbegin(), watcher.entriesSeen.rend()));
+    QVERIFY(watcher.entriesSeen.first() > watcher.entriesSeen.last());
+    QCOMPARE(watcher.input, 0);
+    qApp->removeEventFilter(&watcher);
 }
 
 QTEST_MAIN(ConversionRunTest)
