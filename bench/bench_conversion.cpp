@@ -8,6 +8,7 @@
 // --batch only writes 200 photo-like 24-bit 1024x768 bitmaps to DIR.
 #include "bmp_writer.h"
 #include "imaging.h"
+#include "program_sequence.h"
 
 #include <algorithm>
 #include <chrono>
@@ -49,19 +50,10 @@ fixture::Picture pictureFor(const Kind& k) {
 
 // The program's own sequence for one file.
 bool convert(const std::string& in, const std::string& out) {
-    BITMAPINFOHEADER h{};
-    if (bmpinfo(in.c_str(), &h)) return false;
-    int depth = h.biBitCount >= 16 ? 24 : h.biBitCount;
+    BITMAPINFOHEADER header{};
     ImageDescriptor image{};
-    if (allocimage(&image, h.biWidth, std::abs(h.biHeight), depth)) return false;
-    if (loadbmp(in.c_str(), &image)) return false;
-    if (depth == 1) {
-        ImageDescriptor wide{};
-        if (allocimage(&wide, h.biWidth, std::abs(h.biHeight), 8) == 0 && convert1bitto8bit(&image, &wide) == 0) {
-            freeimage(&image);
-            copyimgdes(&wide, &image);
-        }
-    }
+    const char* step = "";
+    if (loadLikePellicor(in.c_str(), image, header, &step)) return false;
     const bool ok = savejpg(out.c_str(), &image, 75) == 0;
     freeimage(&image);
     return ok;

@@ -5,6 +5,7 @@
 //   bmp2jpg [-q N] [-j JOBS] -d OUTDIR IN.bmp...
 // A batch converts JOBS files at a time (default: one per processor).
 #include "imaging.h"
+#include "program_sequence.h"
 
 #include <algorithm>
 #include <atomic>
@@ -73,25 +74,9 @@ int fail(const char* in, const char* step, int rc) {
 int convert(const char* in, const std::string& out, int quality, const char* ppm) {
     const auto t0 = Clock::now();
     BITMAPINFOHEADER header{};
-    if (int rc = bmpinfo(in, &header)) return fail(in, "bmpinfo", rc);
-    int depth = static_cast<std::int16_t>(header.biBitCount);
-    if (depth >= 16) depth = 24;
     ImageDescriptor image{};
-    if (int rc = allocimage(&image, header.biWidth, std::abs(header.biHeight), depth)) return fail(in, "allocimage", rc);
-    if (int rc = loadbmp(in, &image)) {
-        freeimage(&image);
-        return fail(in, "loadbmp", rc);
-    }
-    if (depth == 1) {
-        ImageDescriptor wide{};
-        if (allocimage(&wide, header.biWidth, std::abs(header.biHeight), 8) == 0) {
-            if (convert1bitto8bit(&image, &wide) == 0) {
-                freeimage(&image);
-                copyimgdes(&wide, &image);
-            }
-            freeimage(&wide);
-        }
-    }
+    const char* step = "";
+    if (int rc = loadLikePellicor(in, image, header, &step)) return fail(in, step, rc);
     if (ppm && !writePnm(ppm, image)) std::fprintf(stderr, "%s: cannot write %s\n", in, ppm);
     const auto t1 = Clock::now();
     const int rc = savejpg(out.c_str(), &image, quality);

@@ -22,20 +22,7 @@ int main(int argc, char** argv) {
         Variant v;
     };
     auto indexed = [](int bits, std::uint32_t compression, Header h, int entries) {
-        Variant v;
-        v.bits = bits;
-        v.compression = compression;
-        v.header = h;
-        v.palette = colourPalette(entries);
-        return v;
-    };
-    auto masked = [](int bits, std::uint32_t compression, Header h, std::array<std::uint32_t, 4> masks) {
-        Variant v;
-        v.bits = bits;
-        v.compression = compression;
-        v.header = h;
-        v.masks = masks;
-        return v;
+        return indexedVariant(bits, compression, h, colourPalette(entries));
     };
     Variant top;
     top.topDown = true;
@@ -50,13 +37,13 @@ int main(int argc, char** argv) {
         {"pal8-os2", indexed(8, BI_RGB, Header::Os2, 256)},
         {"rle8", indexed(8, BI_RLE8, Header::Info, 256)},
         {"rle4", indexed(4, BI_RLE4, Header::Info, 16)},
-        {"rgb16", masked(16, BI_RGB, Header::Info, {})},
-        {"rgb565", masked(16, BI_BITFIELDS, Header::Info, {0xF800, 0x07E0, 0x001F, 0})},
-        {"argb4444", masked(16, BI_ALPHABITFIELDS, Header::Info, {0x0F00, 0x00F0, 0x000F, 0xF000})},
-        {"rgb32", masked(32, BI_RGB, Header::Info, {})},
-        {"argb32-v5", masked(32, BI_BITFIELDS, Header::V5, {0xFF0000, 0xFF00, 0xFF, 0xFF000000})},
-        {"rgb101010", masked(32, BI_BITFIELDS, Header::V3, {0x3FF00000, 0x000FFC00, 0x000003FF, 0})},
-        {"rgba64", masked(64, BI_RGB, Header::Info, {})},
+        {"rgb16", maskVariant(16, BI_RGB, Header::Info, {})},
+        {"rgb565", maskVariant(16, BI_BITFIELDS, Header::Info, {0xF800, 0x07E0, 0x001F, 0})},
+        {"argb4444", maskVariant(16, BI_ALPHABITFIELDS, Header::Info, {0x0F00, 0x00F0, 0x000F, 0xF000})},
+        {"rgb32", maskVariant(32, BI_RGB, Header::Info, {})},
+        {"argb32-v5", maskVariant(32, BI_BITFIELDS, Header::V5, {0xFF0000, 0xFF00, 0xFF, 0xFF000000})},
+        {"rgb101010", maskVariant(32, BI_BITFIELDS, Header::V3, {0x3FF00000, 0x000FFC00, 0x000003FF, 0})},
+        {"rgba64", maskVariant(64, BI_RGB, Header::Info, {})},
         {"rgb24", Variant{}},
         {"rgb24-topdown", top},
         {"rgb24-v5-icc", v5icc},

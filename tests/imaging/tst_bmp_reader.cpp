@@ -4,6 +4,8 @@
 #include <QtTest>
 
 using fixture::Header;
+using fixture::indexedVariant;
+using fixture::maskVariant;
 using fixture::Picture;
 using fixture::Rgba;
 using fixture::Variant;
@@ -30,24 +32,6 @@ Picture colourPicture(bool varyAlpha, int width = kWidth, int height = kHeight) 
     for (std::size_t i = 0; i < p.colours.size(); ++i)
         p.colours[i].a = varyAlpha ? static_cast<std::uint8_t>(i % 5 == 0 ? 0 : i % 5 == 1 ? 255 : i * 37) : 255;
     return p;
-}
-
-Variant indexedVariant(int bits, std::uint32_t compression, Header header, std::vector<RGBQUAD> palette) {
-    Variant v;
-    v.bits = bits;
-    v.compression = compression;
-    v.header = header;
-    v.palette = std::move(palette);
-    return v;
-}
-
-Variant maskVariant(int bits, std::uint32_t compression, Header header, std::array<std::uint32_t, 4> masks) {
-    Variant v;
-    v.bits = bits;
-    v.compression = compression;
-    v.header = header;
-    v.masks = masks;
-    return v;
 }
 
 // A channel stored under `mask` and scaled back to 8 bits: round(v * 255 / max).

@@ -120,6 +120,24 @@ std::vector<std::uint8_t> rleEncode(const Picture& p, bool four) {
 
 }  // namespace
 
+Variant indexedVariant(int bits, std::uint32_t compression, Header header, std::vector<RGBQUAD> palette) {
+    Variant v;
+    v.bits = bits;
+    v.compression = compression;
+    v.header = header;
+    v.palette = std::move(palette);
+    return v;
+}
+
+Variant maskVariant(int bits, std::uint32_t compression, Header header, std::array<std::uint32_t, 4> masks) {
+    Variant v;
+    v.bits = bits;
+    v.compression = compression;
+    v.header = header;
+    v.masks = masks;
+    return v;
+}
+
 std::uint32_t toChannel(std::uint8_t c, std::uint32_t mask) {
     if (mask == 0) return 0;
     const unsigned shift = static_cast<unsigned>(std::countr_zero(mask));

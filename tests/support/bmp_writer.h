@@ -40,6 +40,11 @@ struct Variant {
     std::uint8_t filler = 0;  // the unused fourth byte of plain 32-bit pixels
 };
 
+// The usual starting points: an indexed variant with its palette, and a
+// 16/32/64-bit one with its masks (all zero: the format's default masks).
+Variant indexedVariant(int bits, std::uint32_t compression, Header header, std::vector<RGBQUAD> palette);
+Variant maskVariant(int bits, std::uint32_t compression, Header header, std::array<std::uint32_t, 4> masks = {});
+
 // The pixel value a channel of `bits` bits stores for the 8-bit level c.
 std::uint32_t toChannel(std::uint8_t c, std::uint32_t mask);
 
