@@ -21,6 +21,7 @@ const char* imaging_strerror(int code) {
     case IMG_ERR_MISMATCH: return "the image does not match the file";
     case IMG_ERR_WRITE: return "the JPEG file cannot be written";
     case IMG_ERR_TOO_LARGE: return "the image is too large for a JPEG file";
+    case IMG_ERR_READ: return "the file could not be read";
     default: return "unknown error";
     }
 }

@@ -28,6 +28,7 @@ constexpr int IMG_ERR_BAD_IMAGE = -7;    // unusable descriptor: null, never all
 constexpr int IMG_ERR_MISMATCH = -8;     // descriptor does not fit the file or the other image
 constexpr int IMG_ERR_WRITE = -9;        // target cannot be created or fully written
 constexpr int IMG_ERR_TOO_LARGE = -10;   // wider or taller than JPEG's 65,500 pixels
+constexpr int IMG_ERR_READ = -11;        // the file failed to read part-way (I/O error)
 
 // A short English description of a result code, for tools and logs.
 const char* imaging_strerror(int code);
@@ -146,3 +147,30 @@ int savejpg(const char* filename, const ImageDescriptor* image, int quality);
 
 // Releases *image's hold on its buffer; the descriptor becomes empty.
 void freeimage(ImageDescriptor* image);
+
+// ---- Saving in two steps ------------------------------------------------------
+
+namespace imaging {
+class TargetFile;
+}
+
+// A JPEG written in full but not yet under its name, so that a caller
+// converting several files at once decides in its own order which ones
+// appear. commit() gives it its name, replacing any older file; a pending
+// JPEG dropped without commit leaves nothing behind.
+class PendingJpeg {
+public:
+    PendingJpeg();
+    PendingJpeg(PendingJpeg&&) noexcept;
+    PendingJpeg& operator=(PendingJpeg&&) noexcept;
+    ~PendingJpeg();
+    bool pending() const { return file_ != nullptr; }
+    bool commit();
+
+private:
+    friend int savejpg_pending(const char*, const ImageDescriptor*, int, PendingJpeg*);
+    std::unique_ptr<imaging::TargetFile> file_;
+};
+
+// savejpg up to the last step: *out holds the complete JPEG for `filename`.
+int savejpg_pending(const char* filename, const ImageDescriptor* image, int quality, PendingJpeg* out);

@@ -65,7 +65,3 @@ inline std::int32_t readI32(const std::uint8_t* p) { return static_cast<std::int
 std::vector<RGBQUAD> fullPalette(std::span<const RGBQUAD> colours, int depth);
 
 }  // namespace imaging
-
-// Lets tests make the JPEG writer fail after it has written this many bytes
-// (negative: never), to show that a failure mid-write leaves nothing behind.
-void imaging_fail_writes_after(long long bytes);

@@ -1,8 +1,10 @@
 // savejpg: libjpeg-turbo's compressor behind an all-or-nothing file write.
 #include "internal.h"
 #include "target_file.h"
+#include "testing_hooks.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h needs FILE and size_t
@@ -12,7 +14,7 @@
 
 namespace {
 
-long long g_failWritesAfter = -1;
+std::atomic<long long> g_failWritesAfter{-1};
 
 // Pixel rows as libjpeg wants them, from the top down.
 class RowSource {
@@ -79,8 +81,9 @@ struct FdDestination {
 };
 
 bool writeAll(FdDestination& dest, const JOCTET* data, std::size_t count) {
-    if (g_failWritesAfter >= 0 && dest.written + static_cast<long long>(count) > g_failWritesAfter) {
-        const auto part = static_cast<std::size_t>(std::max(0LL, g_failWritesAfter - dest.written));
+    const long long failAfter = g_failWritesAfter;
+    if (failAfter >= 0 && dest.written + static_cast<long long>(count) > failAfter) {
+        const auto part = static_cast<std::size_t>(std::max(0LL, failAfter - dest.written));
         (void)!::write(dest.fd, data, part);
         errno = ENOSPC;
         return false;
@@ -152,8 +155,10 @@ bool encode(int fd, const EncodeParams& p, RowSource& rows) {
     cinfo.in_color_space = p.gray ? JCS_GRAYSCALE : JCS_EXT_BGR;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, p.quality, TRUE);
-    // Pixels per metre become dots per centimetre, truncated, as cjpeg does.
-    if (p.xPelsPerMeter > 0 && p.yPelsPerMeter > 0) {
+    // Pixels per metre become dots per centimetre, truncated, as cjpeg does;
+    // under one dot per centimetre there is no density to tell (a density of
+    // 0 is invalid), and the JFIF default of 1:1 stays.
+    if (p.xPelsPerMeter >= 100 && p.yPelsPerMeter >= 100) {
         cinfo.density_unit = 2;
         cinfo.X_density = static_cast<UINT16>(std::min(p.xPelsPerMeter / 100, 65535));
         cinfo.Y_density = static_cast<UINT16>(std::min(p.yPelsPerMeter / 100, 65535));
@@ -178,7 +183,21 @@ bool allGray(const std::vector<RGBQUAD>& palette) {
 
 void imaging_fail_writes_after(long long bytes) { g_failWritesAfter = bytes; }
 
-int savejpg(const char* filename, const ImageDescriptor* image, int quality) {
+PendingJpeg::PendingJpeg() = default;
+PendingJpeg::PendingJpeg(PendingJpeg&&) noexcept = default;
+PendingJpeg& PendingJpeg::operator=(PendingJpeg&&) noexcept = default;
+PendingJpeg::~PendingJpeg() = default;
+
+bool PendingJpeg::commit() {
+    if (!file_) return false;
+    const bool done = file_->commit();
+    file_.reset();
+    return done;
+}
+
+int savejpg_pending(const char* filename, const ImageDescriptor* image, int quality, PendingJpeg* out) {
+    if (out == nullptr) return IMG_ERR_WRITE;
+    out->file_.reset();
     if (image == nullptr || !image->allocated() || !imaging::isSupportedDepth(image->depth())) return IMG_ERR_BAD_IMAGE;
     if (filename == nullptr) return IMG_ERR_WRITE;
     const ImageData& d = ImageAccess::data(*image);
@@ -195,8 +214,15 @@ int savejpg(const char* filename, const ImageDescriptor* image, int quality) {
     if (d.depth != 24) indexed = std::make_unique<PaletteRows>(d, gray);
     RowSource& rows = indexed ? static_cast<RowSource&>(*indexed) : bgr;
 
-    imaging::TargetFile target;
-    if (!target.open(filename)) return IMG_ERR_WRITE;
-    if (!encode(target.fd(), params, rows)) return IMG_ERR_WRITE;  // target's destructor discards the file
-    return target.commit() ? IMG_OK : IMG_ERR_WRITE;
+    auto target = std::make_unique<imaging::TargetFile>();
+    if (!target->open(filename)) return IMG_ERR_WRITE;
+    if (!encode(target->fd(), params, rows)) return IMG_ERR_WRITE;  // target's destructor discards the file
+    out->file_ = std::move(target);
+    return IMG_OK;
+}
+
+int savejpg(const char* filename, const ImageDescriptor* image, int quality) {
+    PendingJpeg jpeg;
+    if (int rc = savejpg_pending(filename, image, quality, &jpeg)) return rc;
+    return jpeg.commit() ? IMG_OK : IMG_ERR_WRITE;
 }

@@ -1,9 +1,11 @@
 // Damaged and hostile bitmaps are refused with their own code, never read
 // out of bounds (the sanitizer build runs these too).
 #include "imaging_test_support.h"
+#include "testing_hooks.h"
 
 #include <QtTest>
 #include <climits>
+#include <unistd.h>
 
 using Bytes = std::vector<std::uint8_t>;
 Q_DECLARE_METATYPE(Bytes)
@@ -68,6 +70,8 @@ private slots:
     void missingFilesAndFolders();
     void buffersThatDoNotFitTheFile();
     void oddButReadableFiles();
+    void mediaThatFailOrShrinkUnderTheReader_data();
+    void mediaThatFailOrShrinkUnderTheReader();
 
 private:
     QTemporaryDir dir_;
@@ -197,6 +201,56 @@ void BmpHostileTest::oddButReadableFiles() {
         QCOMPARE(rc, IMG_OK);
         QCOMPARE(colours.size(), std::size_t{54});
     }
+}
+
+enum class Mishap { ShrinksAfterLoad, ShrinksBeforeLoad, ReadFails };
+Q_DECLARE_METATYPE(Mishap)
+
+void BmpHostileTest::mediaThatFailOrShrinkUnderTheReader_data() {
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<bool>("topDown");
+    QTest::addColumn<Mishap>("mishap");
+    QTest::addColumn<int>("loadCode");
+    // Cut by another program once loaded: the picture as it was read is saved.
+    QTest::newRow("24-bit, cut after loading") << 24 << false << Mishap::ShrinksAfterLoad << IMG_OK;
+    QTest::newRow("8-bit, cut after loading") << 8 << false << Mishap::ShrinksAfterLoad << IMG_OK;
+    QTest::newRow("24-bit top-down, cut after loading") << 24 << true << Mishap::ShrinksAfterLoad << IMG_OK;
+    QTest::newRow("32-bit, cut after loading") << 32 << false << Mishap::ShrinksAfterLoad << IMG_OK;
+    QTest::newRow("24-bit, cut after its header was read") << 24 << false << Mishap::ShrinksBeforeLoad << IMG_ERR_TRUNCATED;
+    QTest::newRow("32-bit, cut after its header was read") << 32 << false << Mishap::ShrinksBeforeLoad << IMG_ERR_TRUNCATED;
+    QTest::newRow("24-bit, I/O error in the pixels") << 24 << false << Mishap::ReadFails << IMG_ERR_READ;
+    QTest::newRow("24-bit top-down, I/O error in the pixels") << 24 << true << Mishap::ReadFails << IMG_ERR_READ;
+    QTest::newRow("8-bit, I/O error in the pixels") << 8 << false << Mishap::ReadFails << IMG_ERR_READ;
+    QTest::newRow("32-bit, I/O error in the pixels") << 32 << false << Mishap::ReadFails << IMG_ERR_READ;
+}
+
+void BmpHostileTest::mediaThatFailOrShrinkUnderTheReader() {
+    QFETCH(int, bits);
+    QFETCH(bool, topDown);
+    QFETCH(Mishap, mishap);
+    QFETCH(int, loadCode);
+    fixture::Variant v;
+    v.bits = bits;
+    v.topDown = topDown;
+    if (bits == 8) v.palette = fixture::colourPalette(256);
+    const QByteArray path = support::writeTemp(dir_, "shaky.bmp", fixture::encode(v, fixture::photo(64, 64, bits == 8)));
+    const auto cut = [&] { QVERIFY(::truncate(path.constData(), 200) == 0); };
+
+    BITMAPINFOHEADER h{};
+    QCOMPARE(bmpinfo(path.constData(), &h), IMG_OK);
+    ImageDescriptor image{};
+    QCOMPARE(allocimage(&image, 64, 64, support::programDepth(bits)), IMG_OK);
+    if (mishap == Mishap::ShrinksBeforeLoad) cut();
+    if (mishap == Mishap::ReadFails) imaging_fail_reads_from(1500);
+    const int rc = loadbmp(path.constData(), &image);
+    imaging_fail_reads_from(-1);
+    QCOMPARE(rc, loadCode);
+    if (mishap == Mishap::ShrinksAfterLoad) {
+        cut();
+        QCOMPARE(savejpg(QFile::encodeName(dir_.filePath("shaky.jpg")).constData(), &image, 75), IMG_OK);
+        QCOMPARE(support::decodeJpeg(QFile::encodeName(dir_.filePath("shaky.jpg"))).width, 64);
+    }
+    freeimage(&image);
 }
 
 QTEST_APPLESS_MAIN(BmpHostileTest)

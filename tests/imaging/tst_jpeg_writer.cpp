@@ -3,6 +3,7 @@
 // or half-written whatever goes wrong.
 #include "imaging_test_support.h"
 #include "internal.h"
+#include "testing_hooks.h"
 
 #include <QDir>
 #include <QProcess>
@@ -240,6 +241,19 @@ void JpegWriterTest::densityAndColourProfileCarried() {
     QCOMPARE((quint8(jpeg[14]) << 8) | quint8(jpeg[15]), 118);
     QCOMPARE((quint8(jpeg[16]) << 8) | quint8(jpeg[17]), 118);
     QVERIFY(iccIn(jpeg) == v.icc);
+
+    // Under one dot per centimetre in either direction, no density is written.
+    for (const auto& [x, y] : {std::pair{99, 11811}, std::pair{11811, 50}, std::pair{-5, -5}}) {
+        fixture::Variant low;
+        low.xPelsPerMeter = x;
+        low.yPelsPerMeter = y;
+        const QByteArray lowIn = support::writeTemp(dir_, "low.bmp", fixture::encode(low, fixture::photo(8, 8, false)));
+        ImageDescriptor lowImage{};
+        QVERIFY(loadForSaving(lowIn, lowImage));
+        QCOMPARE(savejpg(out.constData(), &lowImage, 75), IMG_OK);
+        const QByteArray lowJpeg = support::readAll(out);
+        QCOMPARE(lowJpeg.mid(13, 5), QByteArray("\0\0\1\0\1", 5));  // no unit, 1:1
+    }
 }
 
 void JpegWriterTest::refusesWhatJpegCannotHold() {

@@ -1,0 +1,77 @@
+#include "source_file.h"
+
+#include "imaging.h"
+#include "testing_hooks.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::atomic<long long> g_failReadsFrom{-1};
+
+}  // namespace
+
+void imaging_fail_reads_from(long long offset) { g_failReadsFrom = offset; }
+
+namespace imaging {
+
+SourceFile::~SourceFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+int SourceFile::open(const char* path) {
+    if (path == nullptr || fd_ >= 0) return IMG_ERR_OPEN;
+    int fd;
+    do {
+        fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return IMG_ERR_OPEN;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return IMG_ERR_OPEN;
+    }
+    fd_ = fd;
+    size_ = static_cast<std::uint64_t>(st.st_size);
+    return IMG_OK;
+}
+
+int SourceFile::readSome(std::uint64_t offset, std::uint8_t* out, std::size_t max, std::size_t& got) const {
+    got = 0;
+    if (fd_ < 0) return IMG_ERR_READ;
+    const long long failFrom = g_failReadsFrom;
+    while (got < max) {
+        const std::uint64_t at = offset + got;
+        if (failFrom >= 0 && at + (max - got) > static_cast<std::uint64_t>(failFrom)) return IMG_ERR_READ;
+        // One call moves at most about 2 GiB.
+        const std::size_t chunk = std::min<std::size_t>(max - got, std::size_t{1} << 30);
+        const ssize_t n = ::pread(fd_, out + got, chunk, static_cast<off_t>(at));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return IMG_ERR_READ;
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    return IMG_OK;
+}
+
+int SourceFile::readAt(std::uint64_t offset, std::uint8_t* out, std::size_t count) const {
+    std::size_t got = 0;
+    if (int rc = readSome(offset, out, count, got)) return rc;
+    return got == count ? IMG_OK : IMG_ERR_TRUNCATED;
+}
+
+int SourceFile::readAll(std::unique_ptr<std::uint8_t[]>& bytes, std::size_t& got) const {
+    got = 0;
+    if (size_ > SIZE_MAX / 2) return IMG_ERR_NO_MEMORY;
+    bytes.reset(new (std::nothrow) std::uint8_t[std::max<std::size_t>(1, static_cast<std::size_t>(size_))]);
+    if (!bytes) return IMG_ERR_NO_MEMORY;
+    return readSome(0, bytes.get(), static_cast<std::size_t>(size_), got);
+}
+
+}  // namespace imaging

@@ -1,0 +1,35 @@
+// A bitmap file read with plain reads into memory of our own. A file that
+// shrinks, vanishes or fails to read under us gives an error code; nothing
+// the file does later can fault the process, as a mapping would.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace imaging {
+
+class SourceFile {
+public:
+    SourceFile() = default;
+    SourceFile(const SourceFile&) = delete;
+    SourceFile& operator=(const SourceFile&) = delete;
+    ~SourceFile();
+
+    // Opens a regular file; IMG_OK or IMG_ERR_OPEN.
+    int open(const char* path);
+    // The size when it was opened.
+    std::uint64_t size() const { return size_; }
+    // Up to `max` bytes from `offset`; fewer where the file ends. IMG_OK or IMG_ERR_READ.
+    int readSome(std::uint64_t offset, std::uint8_t* out, std::size_t max, std::size_t& got) const;
+    // Exactly `count` bytes; IMG_ERR_TRUNCATED when the file ends first.
+    int readAt(std::uint64_t offset, std::uint8_t* out, std::size_t count) const;
+    // The whole file as it is now (it may have shrunk since it was opened).
+    int readAll(std::unique_ptr<std::uint8_t[]>& bytes, std::size_t& got) const;
+
+private:
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+};
+
+}  // namespace imaging
