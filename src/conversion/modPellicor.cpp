@@ -2,28 +2,18 @@
 
 #include "form_runtime.h"
 #include "frmMain.h"
-#include "imaging.h"
 
 #include <QCheckBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QtConcurrent/QtConcurrentRun>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 QString sFilePath;
 QString sBaseName;
 
 namespace {
-
-bool sameFile(const QByteArray& a, const QByteArray& b) {
-    if (a == b) return true;
-    struct stat sa {}, sb {};
-    return ::stat(a.constData(), &sa) == 0 && ::stat(b.constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
 
 // The JPEG and its folder entry reach the disk before the only other copy
 // of the picture is deleted.
@@ -38,65 +28,39 @@ void makeDurable(const QString& path) {
 
 }  // namespace
 
+QString qualityRefusal(const QString& text) {
+    constexpr qsizetype kShown = 40;
+    const QString shown = text.size() > kShown ? text.left(kShown) + QChar(0x2026) : text;
+    return QStringLiteral("Quality is not a number: ") + shown;
+}
+
 void ReportConversionError(const QString& prompt) {
     MsgBox(prompt, vbExclamation, QString::fromLatin1(kErrorTitle));
     setMousePointer(vbDefault);
 }
 
-QString baseNameOf(const QString& entry) {
-    const qsizetype slash = entry.lastIndexOf(QLatin1Char('/'));
-    const qsizetype dot = entry.lastIndexOf(QLatin1Char('.'));
-    return dot > slash ? entry.left(dot) : entry;
-}
-
-ImageOutcome convertImage(const QString& source, const QString& target, qint32 quality) {
-    const QByteArray sourceName = QFile::encodeName(source);
-    const QByteArray targetName = QFile::encodeName(target);
-    if (sameFile(sourceName, targetName)) return ImageOutcome::CannotSave;
-
-    BITMAPINFOHEADER header{};
-    if (bmpinfo(sourceName.constData(), &header) != 0) return ImageOutcome::CannotFind;
-    int depth = static_cast<qint16>(header.biBitCount);
-    if (depth >= 16) depth = 24;
-    const int height = header.biHeight < 0 ? -header.biHeight : header.biHeight;
-
-    ImageDescriptor image{};
-    ImageDescriptor image8{};
-    if (allocimage(&image, header.biWidth, height, depth) != 0) return ImageOutcome::NoMemory;
-    if (loadbmp(sourceName.constData(), &image) != 0) {
-        freeimage(&image);
-        return ImageOutcome::CannotLoad;
-    }
-    if (depth == 1 && allocimage(&image8, header.biWidth, height, 8) == 0) {
-        if (convert1bitto8bit(&image, &image8) == 0) {
-            freeimage(&image);
-            copyimgdes(&image8, &image);
-        } else {
-            freeimage(&image8);  // save the 1-bit image as it is
-        }
-    }
-    const int saved = savejpg(targetName.constData(), &image, quality);
-    freeimage(&image);
-    return saved == 0 ? ImageOutcome::Written : ImageOutcome::CannotSave;
-}
-
-ImageWork startImageWork(const QString& source, const QString& target, qint32 quality) {
-    return QtConcurrent::run(convertImage, source, target, quality);
-}
-
-bool ConvertFile(const frmMain& form, const QString& source, const QString& target, ImageWork work) {
-    ImageOutcome outcome;
+bool ConvertFile(const frmMain& form, const QString& source, const QString& target, ImageWork work,
+                 WrittenTargets* written) {
+    ImageResult result;
     if (work.isValid()) {
-        outcome = work.result();
+        result = work.result();
     } else {
         const std::optional<qint32> quality = toLong(form.txtQuality->text());
         if (!quality) {
-            ReportConversionError(QStringLiteral("Quality is not a number: ") + form.txtQuality->text());
+            ReportConversionError(qualityRefusal(form.txtQuality->text()));
             return false;
         }
-        outcome = convertImage(source, target, *quality);
+        result = convertImage(source, target, *quality);
     }
-    switch (outcome) {
+    if (result.outcome == ImageOutcome::Written) {
+        // Another spelling of a JPEG this run wrote (a.bmp, then a.BMP): the
+        // first picture stays, and this one is never given the name.
+        if ((written && written->contains(target)) || !result.commit())
+            result.outcome = ImageOutcome::CannotSave;
+        else if (written)
+            written->add(target);
+    }
+    switch (result.outcome) {
     case ImageOutcome::CannotFind:
         ReportConversionError(QStringLiteral("Cannot find file ") + source);
         return false;
@@ -112,9 +76,12 @@ bool ConvertFile(const frmMain& form, const QString& source, const QString& targ
     case ImageOutcome::Written:
         break;
     }
-    if (form.chkKill->checkState() != Qt::Unchecked) {
+    if (form.chkKill->checkState() != Qt::Unchecked && isBitmapName(source)) {
         makeDurable(target);
-        if (!Kill(source)) ReportConversionError(QStringLiteral("Cannot delete file ") + source);
+        // A source another program changed or replaced since it was read is
+        // not the picture the JPEG holds: it stays.
+        const bool unchanged = result.source && fileStampOf(source) == result.source;
+        if (!unchanged || !Kill(source)) ReportConversionError(QStringLiteral("Cannot delete file ") + source);
     }
     return true;
 }

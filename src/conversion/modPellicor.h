@@ -2,7 +2,8 @@
 // base name the window's commands share.
 #pragma once
 
-#include <QFuture>
+#include "work_ahead.h"
+
 #include <QString>
 
 class frmMain;
@@ -12,29 +13,19 @@ extern QString sFilePath;
 // The entry being converted, without its file extension.
 extern QString sBaseName;
 
-// The entry without its extension: the last dot of the last path component
-// and what follows; the whole entry when there is none.
-QString baseNameOf(const QString& entry);
-
-// The imaging part of a conversion: which step failed, if any.
-enum class ImageOutcome { Written, CannotFind, NoMemory, CannotLoad, CannotSave };
-
-// Reads `source`, writes `target` at `quality`; safe on any thread. A target
-// that is the source itself is refused, as a save that cannot be done.
-ImageOutcome convertImage(const QString& source, const QString& target, qint32 quality);
-
-// The imaging part running ahead of its turn on a worker thread (a pool that
-// lives on, so no file pays for starting a thread).
-using ImageWork = QFuture<ImageOutcome>;
-ImageWork startImageWork(const QString& source, const QString& target, qint32 quality);
-
 // Converts `source` into `target` at the quality in the window's quality box
-// (or takes the result of work started earlier), reports a failure in a
-// message box, and deletes the source when the delete option is checked and
-// the JPEG was written. True when the JPEG was written.
-bool ConvertFile(const frmMain& form, const QString& source, const QString& target, ImageWork work = {});
+// (or takes the result of work started earlier), gives the JPEG its name
+// unless it would replace one that `written` holds, reports a failure in a
+// message box, and deletes a bitmap source when the delete option is checked
+// and its JPEG is on disk. True when the JPEG was written.
+bool ConvertFile(const frmMain& form, const QString& source, const QString& target, ImageWork work = {},
+                 WrittenTargets* written = nullptr);
 
 constexpr const char* kErrorTitle = "Err encountered!";
+
+// "Quality is not a number: " and the text, cut with an ellipsis where it
+// would run off the message box.
+QString qualityRefusal(const QString& text);
 
 // Shows a conversion failure (exclamation icon, kErrorTitle), then the default pointer.
 void ReportConversionError(const QString& prompt);

@@ -6,6 +6,7 @@
 #include "frmMain.h"
 #include "list_box.h"
 #include "modPellicor.h"
+#include "testing_hooks.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -62,7 +63,9 @@ private slots:
     void qualityIsReadBeforeAnything();
     void deleteOptionOnlyAfterACompleteSave();
     void targetsNamedFromTheEntryItself();
+    void oneRunNeverWritesATargetTwice_data();
     void oneRunNeverWritesATargetTwice();
+    void workAheadStaysWithinItsMemoryBudget();
     void longRunsReportInListOrder();
     void theWindowRepaintsDuringARun();
 
@@ -177,26 +180,30 @@ void ConversionRunTest::eachFailureHasItsMessage_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("prompt");  // %1: the source, %2: the target
+    QTest::addColumn<int>("failReadsFrom");  // an I/O error from this byte on (-1: none)
     std::vector<std::uint8_t> bmp = fixture::encode(fixture::Variant{}, fixture::photo(20, 10, false));
-    QTest::newRow("not a bitmap") << "notes.bmp" << QByteArray("just some text") << "Cannot find file %1";
+    QTest::newRow("not a bitmap") << "notes.bmp" << QByteArray("just some text") << "Cannot find file %1" << -1;
     QTest::newRow("cut short") << "cut.bmp" << QByteArray(reinterpret_cast<const char*>(bmp.data()), 200)
-                               << "Cannot load file %1";
+                               << "Cannot load file %1" << -1;
     std::vector<std::uint8_t> huge = bmp;
     huge[21] = 0x40;  // width 2^30
     huge[25] = 0x40;  // height 2^30
     QTest::newRow("too large for memory") << "huge.bmp" << QByteArray(reinterpret_cast<const char*>(huge.data()), 300)
-                                          << "Not enough memory";
+                                          << "Not enough memory" << -1;
     QTest::newRow("target is a folder") << "blocked.bmp" << QByteArray(reinterpret_cast<const char*>(bmp.data()), int(bmp.size()))
-                                        << "Cannot save file %2";
+                                        << "Cannot save file %2" << -1;
+    QTest::newRow("read fails part-way") << "flaky.bmp" << QByteArray(reinterpret_cast<const char*>(bmp.data()), int(bmp.size()))
+                                         << "Cannot load file %1" << 300;
     QTest::newRow("target would be the source") << "photo.jpg"
                                                 << QByteArray(reinterpret_cast<const char*>(bmp.data()), int(bmp.size()))
-                                                << "Cannot save file %2";
+                                                << "Cannot save file %2" << -1;
 }
 
 void ConversionRunTest::eachFailureHasItsMessage() {
     QFETCH(QString, name);
     QFETCH(QByteArray, bytes);
     QFETCH(QString, prompt);
+    QFETCH(int, failReadsFrom);
     const QString source = dir_->filePath(name);
     QFile f(source);
     QVERIFY(f.open(QIODevice::WriteOnly));
@@ -207,7 +214,9 @@ void ConversionRunTest::eachFailureHasItsMessage() {
 
     form_->chkKill->setChecked(true);  // even so, nothing may be deleted
     queue({source});
+    imaging_fail_reads_from(failReadsFrom);
     convert();
+    imaging_fail_reads_from(-1);
     const QString expected = QString(prompt).replace("%1", source).replace("%2", baseNameOf(source) + ".jpg");
     QCOMPARE(prompts(), QStringList{expected});
     QCOMPARE(messages_[0].title, QStringLiteral("Err encountered!"));
@@ -217,14 +226,17 @@ void ConversionRunTest::eachFailureHasItsMessage() {
 
 void ConversionRunTest::qualityIsReadBeforeAnything() {
     const QString source = bitmap("q.bmp");
-    for (const QString& text : {QStringLiteral("abc"), QString(), QStringLiteral("99999999999"), QStringLiteral("7 5")}) {
+    const QString longText(300, QLatin1Char('x'));
+    for (const QString& text : {QStringLiteral("abc"), QString(), QStringLiteral("99999999999"), QStringLiteral("7 5"), longText}) {
         messages_.clear();
         form_->txtQuality->setText(text);
         form_->List1->clear();
         queue({source});
         form_->lblStatus->setText(QStringLiteral("Ready"));
         convert();
-        QCOMPARE(prompts(), QStringList{QStringLiteral("Quality is not a number: ") + text});
+        // A long text is cut with an ellipsis rather than running off the box.
+        const QString shown = text.size() > 40 ? text.left(40) + QChar(0x2026) : text;
+        QCOMPARE(prompts(), QStringList{QStringLiteral("Quality is not a number: ") + shown});
         QCOMPARE(form_->List1->count(), 1);  // untouched
         QCOMPARE(form_->lblStatus->text(), QStringLiteral("Ready"));
         QCOMPARE(mousePointer(), vbDefault);
@@ -296,26 +308,45 @@ void ConversionRunTest::targetsNamedFromTheEntryItself() {
     QCOMPARE(prompts(), QStringList());
     for (const char* jpeg : {"Holiday.jpg", "scan.jpg", "noext.jpg", "album.v2/cover.jpg"})
         QVERIFY2(QFile::exists(dir_->filePath(QLatin1String(jpeg))), jpeg);
-    for (const QString& source : {upper, other, bare, dotted}) QVERIFY2(!QFile::exists(source), qPrintable(source));
+    // Only bitmaps are deleted; whatever else was dropped and converted stays.
+    QVERIFY(!QFile::exists(upper));
+    for (const QString& source : {other, bare, dotted}) QVERIFY2(QFile::exists(source), qPrintable(source));
+}
+
+void ConversionRunTest::oneRunNeverWritesATargetTwice_data() {
+    QTest::addColumn<QString>("second");  // after pair.bmp: the same JPEG under another spelling
+    QTest::addColumn<bool>("ownFile");  // a bitmap of its own, or pair.bmp again
+    QTest::addColumn<QString>("prompt");
+    QTest::newRow("letter case") << "pair.BMP" << true << "Cannot save file %1/pair.jpg";
+    QTest::newRow("linked folder") << "link/pair.BMP" << true << "Cannot save file %1/link/pair.jpg";
+    QTest::newRow("the same file through a link") << "link/pair.bmp" << false << "Cannot find file %1/link/pair.bmp";
 }
 
 void ConversionRunTest::oneRunNeverWritesATargetTwice() {
+    QFETCH(QString, second);
+    QFETCH(bool, ownFile);
+    QFETCH(QString, prompt);
+    QVERIFY(QFile::link(dir_->path(), dir_->filePath("link")));
     form_->chkKill->setChecked(true);
-    const QString lower = bitmap("pair.bmp", 24, 40, 30);
-    const QString upper = bitmap("pair.BMP", 24, 64, 48);
-    queue({lower, upper});
+    const QString first = bitmap("pair.bmp", 24, 40, 30);
+    // The second takes longer, so work started for it would finish last.
+    if (ownFile) bitmap(QFileInfo(second).fileName(), 24, 1600, 1200);
+    queue({first, dir_->filePath(second)});
     convert();
-    QCOMPARE(prompts(), QStringList{QStringLiteral("Cannot save file ") + dir_->filePath("pair.jpg")});
+    QThreadPool::globalInstance()->waitForDone();  // work that outlived the run would show now
+    QCOMPARE(prompts(), QStringList{prompt.arg(dir_->path())});
     QCOMPARE(jpegInfo(dir_->filePath("pair.jpg")).width, 40);  // the first one's picture
-    QVERIFY(!QFile::exists(lower));
-    QVERIFY(QFile::exists(upper));  // its picture is still there
+    QVERIFY(!QFile::exists(first));
+    QCOMPARE(QFile::exists(dir_->filePath(second)), ownFile);  // its picture is still there
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden).filter(".tmp"), QStringList());
+    if (second != "pair.BMP") return;
 
     // A JPEG from before the run is replaced without asking.
     messages_.clear();
-    queue({upper});
+    queue({dir_->filePath(second)});
     convert();
     QCOMPARE(prompts(), QStringList());
-    QCOMPARE(jpegInfo(dir_->filePath("pair.jpg")).width, 64);
+    QCOMPARE(jpegInfo(dir_->filePath("pair.jpg")).width, 1600);
 
     // When the first of a pair fails, the second may still write the JPEG.
     messages_.clear();
@@ -327,6 +358,30 @@ void ConversionRunTest::oneRunNeverWritesATargetTwice() {
     convert();
     QCOMPARE(prompts(), QStringList{QStringLiteral("Cannot find file ") + broken.fileName()});
     QVERIFY(QFile::exists(dir_->filePath("twin.jpg")));
+}
+
+void ConversionRunTest::workAheadStaysWithinItsMemoryBudget() {
+    QStringList sources, targets;
+    for (int i = 0; i < 6; ++i) {
+        sources << bitmap(QStringLiteral("mem%1.bmp").arg(i), 24, 100, 100);
+        targets << baseNameOf(sources.back()) + ".jpg";
+    }
+    const std::size_t one = conversionBytes(sources[0]);
+    QCOMPARE(one, std::size_t{300 * 100});
+    // Two images' worth, and less than one: never more, and always one at least.
+    for (const std::size_t budget : {2 * one + 10, std::size_t{1}}) {
+        WorkAhead ahead(sources, targets, 75, budget, 6);
+        WrittenTargets written;
+        for (int k = 0; k < sources.size(); ++k) {
+            ahead.fill(k, written);
+            ImageWork work = ahead.take(k);
+            QVERIFY(work.isValid());
+            ImageResult result = work.result();
+            QVERIFY(result.commit());
+        }
+        QCOMPARE(ahead.peakBytes(), budget > one ? 2 * one : one);
+    }
+    for (const QString& target : targets) QCOMPARE(jpegInfo(target).width, 100);
 }
 
 void ConversionRunTest::longRunsReportInListOrder() {

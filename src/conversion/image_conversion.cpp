@@ -1,0 +1,94 @@
+#include "image_conversion.h"
+
+#include "imaging.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+int bufferDepth(const BITMAPINFOHEADER& header) {
+    const int depth = static_cast<qint16>(header.biBitCount);
+    return depth >= 16 ? 24 : depth;
+}
+
+std::uint64_t bufferBytes(const BITMAPINFOHEADER& header, int depth) {
+    const std::uint64_t width = header.biWidth > 0 ? static_cast<std::uint64_t>(header.biWidth) : 0;
+    const std::uint64_t height = header.biHeight < 0 ? 0ull - static_cast<std::int64_t>(header.biHeight)
+                                                     : static_cast<std::uint64_t>(header.biHeight);
+    return (width * static_cast<unsigned>(depth) + 31) / 32 * 4 * height;
+}
+
+}  // namespace
+
+bool ImageResult::commit() { return jpeg && jpeg->commit(); }
+
+ImageResult convertImage(const QString& source, const QString& target, qint32 quality) {
+    ImageResult result;
+    result.source = fileStampOf(source);
+    if (sameFile(source, target)) {
+        result.outcome = ImageOutcome::CannotSave;
+        return result;
+    }
+    const QByteArray sourceName = QFile::encodeName(source);
+    const QByteArray targetName = QFile::encodeName(target);
+
+    BITMAPINFOHEADER header{};
+    if (bmpinfo(sourceName.constData(), &header) != IMG_OK) return result;  // CannotFind
+    const int depth = bufferDepth(header);
+    const int height = header.biHeight < 0 ? -header.biHeight : header.biHeight;
+
+    ImageDescriptor image{};
+    if (allocimage(&image, header.biWidth, height, depth) != IMG_OK) {
+        result.outcome = ImageOutcome::NoMemory;
+        return result;
+    }
+    if (const int loaded = loadbmp(sourceName.constData(), &image); loaded != IMG_OK) {
+        freeimage(&image);
+        // Gone since its header was read: it cannot be found any more.
+        result.outcome = loaded == IMG_ERR_OPEN && !QFileInfo::exists(source) ? ImageOutcome::CannotFind
+                         : loaded == IMG_ERR_NO_MEMORY                       ? ImageOutcome::NoMemory
+                                                                             : ImageOutcome::CannotLoad;
+        return result;
+    }
+    if (depth == 1) {
+        ImageDescriptor image8{};
+        if (allocimage(&image8, header.biWidth, height, 8) == IMG_OK) {
+            if (convert1bitto8bit(&image, &image8) == IMG_OK) {
+                freeimage(&image);
+                copyimgdes(&image8, &image);
+            }
+            freeimage(&image8);  // the 8-bit buffer lives on in `image` when it took it
+        }
+    }
+    auto jpeg = std::make_shared<PendingJpeg>();
+    const int saved = savejpg_pending(targetName.constData(), &image, quality, jpeg.get());
+    freeimage(&image);
+    if (saved != IMG_OK) {
+        result.outcome = ImageOutcome::CannotSave;
+        return result;
+    }
+    result.outcome = ImageOutcome::Written;
+    result.jpeg = std::move(jpeg);
+    return result;
+}
+
+std::size_t conversionBytes(const QString& source) {
+    BITMAPINFOHEADER header{};
+    if (bmpinfo(QFile::encodeName(source).constData(), &header) != IMG_OK) return 0;
+    const int depth = bufferDepth(header);
+    std::uint64_t bytes = bufferBytes(header, depth);
+    if (depth == 1) bytes += bufferBytes(header, 8);  // both buffers live while it is widened
+    // Files whose rows are not the buffer's are read whole before decoding.
+    const bool rowsAsTheyAre = header.biCompression == BI_RGB && (depth == 24 ? header.biBitCount == 24 : true);
+    if (!rowsAsTheyAre) bytes += static_cast<std::uint64_t>(QFileInfo(source).size());
+    return static_cast<std::size_t>(std::min<std::uint64_t>(bytes, SIZE_MAX / 4));
+}
+
+bool isBitmapName(const QString& path) { return path.endsWith(QLatin1String(".bmp"), Qt::CaseInsensitive); }
+
+QString baseNameOf(const QString& entry) {
+    const qsizetype slash = entry.lastIndexOf(QLatin1Char('/'));
+    const qsizetype dot = entry.lastIndexOf(QLatin1Char('.'));
+    return dot > slash ? entry.left(dot) : entry;
+}

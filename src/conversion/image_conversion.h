@@ -1,0 +1,40 @@
+// The imaging part of converting one bitmap into one JPEG, safe on any
+// thread: read, widen, encode. The JPEG is complete but stays without its
+// name until the caller commits it, so a caller converting ahead decides in
+// list order which JPEGs appear.
+#pragma once
+
+#include "file_identity.h"
+
+#include <QString>
+#include <cstddef>
+#include <memory>
+
+class PendingJpeg;
+
+// Which step failed, if any.
+enum class ImageOutcome { Written, CannotFind, NoMemory, CannotLoad, CannotSave };
+
+struct ImageResult {
+    ImageOutcome outcome = ImageOutcome::CannotFind;
+    std::shared_ptr<PendingJpeg> jpeg;  // Written: the JPEG to commit
+    std::optional<FileStamp> source;  // the source as it was before it was read
+    // Gives the JPEG its name; false when that fails.
+    bool commit();
+};
+
+// Reads `source` and encodes `target` at `quality`. A target that is the
+// source itself is refused, as a save that cannot be done.
+ImageResult convertImage(const QString& source, const QString& target, qint32 quality);
+
+// The memory a conversion of `source` holds at its peak, from its header;
+// 0 for a file that will not get that far.
+std::size_t conversionBytes(const QString& source);
+
+// Only bitmaps are ever deleted after their conversion: a dropped file of
+// another name (notes.txt, pic.jpeg, a bitmap without an extension) stays.
+bool isBitmapName(const QString& path);
+
+// The entry without its extension: the last dot of the last path component
+// and what follows; the whole entry when there is none.
+QString baseNameOf(const QString& entry);

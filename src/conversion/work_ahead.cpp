@@ -1,0 +1,67 @@
+#include "work_ahead.h"
+
+#include <QThread>
+#include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
+#include <unistd.h>
+
+ImageWork startImageWork(const QString& source, const QString& target, qint32 quality) {
+    return QtConcurrent::run(convertImage, source, target, quality);
+}
+
+std::size_t workAheadBudget() {
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) return std::size_t{1} << 30;
+    return static_cast<std::size_t>(pages) / 4 * static_cast<std::size_t>(pageSize);
+}
+
+WorkAhead::WorkAhead(const QStringList& sources, const QStringList& targets, qint32 quality, std::size_t budget,
+                     int width)
+    : sources_(sources), targets_(targets), quality_(quality), budget_(budget),
+      width_(width > 0 ? width : std::max(1, QThread::idealThreadCount()) + 1),
+      ids_(static_cast<std::size_t>(sources.size())) {}
+
+WorkAhead::~WorkAhead() {
+    for (auto& [k, work] : work_) work.first.waitForFinished();
+}
+
+void WorkAhead::fill(int current, const WrittenTargets& written) {
+    next_ = std::max(next_, current);
+    while (next_ < sources_.size() && next_ < current + width_) {
+        const int j = next_;
+        if (written.contains(targets_[j]) || sharesFiles(j, current)) break;
+        const std::size_t bytes = conversionBytes(sources_[j]);
+        if (!work_.empty() && inFlight_ + bytes > budget_) break;
+        work_[j] = {startImageWork(sources_[j], targets_[j], quality_), bytes};
+        inFlight_ += bytes;
+        peak_ = std::max(peak_, inFlight_);
+        ++next_;
+    }
+}
+
+ImageWork WorkAhead::take(int k) {
+    next_ = std::max(next_, k + 1);
+    const auto found = work_.find(k);
+    if (found == work_.end()) return {};
+    const ImageWork work = found->second.first;
+    inFlight_ -= found->second.second;
+    work_.erase(found);
+    return work;
+}
+
+const std::array<std::optional<FileId>, 2>& WorkAhead::idsOf(int j) {
+    auto& ids = ids_[static_cast<std::size_t>(j)];
+    if (!ids) ids = std::array<std::optional<FileId>, 2>{fileIdOf(sources_[j]), fileIdOf(targets_[j])};
+    return *ids;
+}
+
+bool WorkAhead::sharesFiles(int j, int from) {
+    for (const std::optional<FileId>& mine : idsOf(j)) {
+        if (!mine) continue;
+        for (int i = from; i < j; ++i)
+            for (const std::optional<FileId>& theirs : idsOf(i))
+                if (theirs == mine) return true;
+    }
+    return false;
+}

@@ -1,0 +1,58 @@
+// Converting the next entries of a list on worker threads while the caller
+// reports and commits them in list order.
+#pragma once
+
+#include "file_identity.h"
+#include "image_conversion.h"
+
+#include <QFuture>
+#include <QStringList>
+#include <array>
+#include <map>
+#include <vector>
+
+using ImageWork = QFuture<ImageResult>;
+
+// Starts the conversion of `source` on a pool that lives on, so no file pays
+// for starting a thread.
+ImageWork startImageWork(const QString& source, const QString& target, qint32 quality);
+
+// A quarter of the machine's physical memory: what the work ahead may hold.
+std::size_t workAheadBudget();
+
+// Starts the imaging work of upcoming entries, as many as there are
+// processors and one more, while the memory they hold stays within the
+// budget (one at least). An entry whose files an unfinished earlier entry
+// reads, writes or deletes waits for its turn, so every file sees the same
+// events as in a run one by one. Every piece of work started is waited for:
+// what is not taken is waited for when this object goes.
+class WorkAhead {
+public:
+    WorkAhead(const QStringList& sources, const QStringList& targets, qint32 quality,
+              std::size_t budget = workAheadBudget(), int width = 0);
+    ~WorkAhead();
+    WorkAhead(const WorkAhead&) = delete;
+    WorkAhead& operator=(const WorkAhead&) = delete;
+
+    // Entries before `current` are finished.
+    void fill(int current, const WrittenTargets& written);
+    // The work started for entry k, or none when k is to be converted in place.
+    ImageWork take(int k);
+    // The most bytes the work ahead held at once (for benchmarks and tests).
+    std::size_t peakBytes() const { return peak_; }
+
+private:
+    const std::array<std::optional<FileId>, 2>& idsOf(int j);
+    bool sharesFiles(int j, int from);
+
+    QStringList sources_;
+    QStringList targets_;
+    qint32 quality_;
+    std::size_t budget_;
+    int width_;
+    int next_ = 0;
+    std::size_t inFlight_ = 0;
+    std::size_t peak_ = 0;
+    std::map<int, std::pair<ImageWork, std::size_t>> work_;
+    std::vector<std::optional<std::array<std::optional<FileId>, 2>>> ids_;  // source, target
+};
