@@ -4,6 +4,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -83,6 +85,19 @@ std::size_t conversionBytes(const QString& source) {
     const bool rowsAsTheyAre = header.biCompression == BI_RGB && (depth == 24 ? header.biBitCount == 24 : true);
     if (!rowsAsTheyAre) bytes += static_cast<std::uint64_t>(QFileInfo(source).size());
     return static_cast<std::size_t>(std::min<std::uint64_t>(bytes, SIZE_MAX / 4));
+}
+
+bool sourceUnchanged(const QString& source, const ImageResult& result) {
+    return result.source && fileStampOf(source) == result.source;
+}
+
+void makeDurable(const QString& target) {
+    for (const QString& name : {target, QFileInfo(target).absolutePath()}) {
+        const int fd = ::open(QFile::encodeName(name).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        ::fsync(fd);
+        ::close(fd);
+    }
 }
 
 bool isBitmapName(const QString& path) { return path.endsWith(QLatin1String(".bmp"), Qt::CaseInsensitive); }

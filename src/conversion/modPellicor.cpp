@@ -4,29 +4,10 @@
 #include "frmMain.h"
 
 #include <QCheckBox>
-#include <QFile>
-#include <QFileInfo>
 #include <QLineEdit>
-#include <fcntl.h>
-#include <unistd.h>
 
 QString sFilePath;
 QString sBaseName;
-
-namespace {
-
-// The JPEG and its folder entry reach the disk before the only other copy
-// of the picture is deleted.
-void makeDurable(const QString& path) {
-    for (const QString& name : {path, QFileInfo(path).absolutePath()}) {
-        const int fd = ::open(QFile::encodeName(name).constData(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) continue;
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-}  // namespace
 
 QString qualityRefusal(const QString& text) {
     constexpr qsizetype kShown = 40;
@@ -78,10 +59,7 @@ bool ConvertFile(const frmMain& form, const QString& source, const QString& targ
     }
     if (form.chkKill->checkState() != Qt::Unchecked && isBitmapName(source)) {
         makeDurable(target);
-        // A source another program changed or replaced since it was read is
-        // not the picture the JPEG holds: it stays.
-        const bool unchanged = result.source && fileStampOf(source) == result.source;
-        if (!unchanged || !Kill(source)) ReportConversionError(QStringLiteral("Cannot delete file ") + source);
+        if (!sourceUnchanged(source, result) || !Kill(source)) ReportConversionError(QStringLiteral("Cannot delete file ") + source);
     }
     return true;
 }
