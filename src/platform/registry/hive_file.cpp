@@ -2,13 +2,16 @@
 
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
-#include <sstream>
+#include <new>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace {
 
@@ -91,13 +94,21 @@ bool readQuoted(const std::string& line, std::size_t& at, std::string& text) {
     return false;
 }
 
-bool readHexBytes(const std::string& list, std::vector<BYTE>& bytes) {
+// Hex digits only (no sign, prefix or blanks), within the type's range.
+template <typename Number>
+bool hexNumber(std::string_view digits, Number& value) {
+    const char* end = digits.data() + digits.size();
+    const auto [stop, error] = std::from_chars(digits.data(), end, value, 16);
+    return error == std::errc() && stop == end;
+}
+
+bool readHexBytes(std::string_view list, std::vector<BYTE>& bytes) {
+    bytes.reserve(list.size() / 3 + 1);
     std::size_t at = 0;
     while (at < list.size()) {
-        if (at + 2 > list.size() || !std::isxdigit(static_cast<unsigned char>(list[at])) ||
-            !std::isxdigit(static_cast<unsigned char>(list[at + 1])))
-            return false;
-        bytes.push_back(static_cast<BYTE>(std::stoul(list.substr(at, 2), nullptr, 16)));
+        unsigned byte = 0;
+        if (at + 2 > list.size() || !hexNumber(list.substr(at, 2), byte)) return false;
+        bytes.push_back(static_cast<BYTE>(byte));
         at += 2;
         if (at < list.size() && list[at++] != ',') return false;
     }
@@ -114,32 +125,104 @@ bool parseValue(const std::string& data, HiveValue& v) {
         return true;
     }
     if (data.rfind("dword:", 0) == 0) {
-        const std::string digits = data.substr(6);
-        if (digits.size() != 8 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
-        const DWORD d = static_cast<DWORD>(std::stoul(digits, nullptr, 16));
+        DWORD d = 0;
+        if (data.size() != 6 + 8 || !hexNumber(std::string_view(data).substr(6), d)) return false;
         v = {REG_DWORD, {static_cast<BYTE>(d), static_cast<BYTE>(d >> 8), static_cast<BYTE>(d >> 16), static_cast<BYTE>(d >> 24)}};
         return true;
     }
     std::size_t colon = data.find(':');
     if (colon == std::string::npos) return false;
-    const std::string kind = data.substr(0, colon);
+    const std::string_view kind = std::string_view(data).substr(0, colon);
     if (kind == "hex") {
         v.type = REG_BINARY;
-    } else if (kind.size() > 5 && kind.rfind("hex(", 0) == 0 && kind.back() == ')') {
-        const std::string number = kind.substr(4, kind.size() - 5);
-        if (number.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
-        v.type = static_cast<DWORD>(std::stoul(number, nullptr, 16));
+    } else if (kind.size() > 5 && kind.substr(0, 4) == "hex(" && kind.back() == ')') {
+        // A type beyond 32 bits is no type at all, not a truncated one.
+        if (!hexNumber(kind.substr(4, kind.size() - 5), v.type)) return false;
     } else {
         return false;
     }
     v.data.clear();
-    return readHexBytes(data.substr(colon + 1), v.data);
+    return readHexBytes(std::string_view(data).substr(colon + 1), v.data);
 }
 
 std::string trimmed(const std::string& s) {
     const std::size_t first = s.find_first_not_of(" \t\r");
     if (first == std::string::npos) return {};
     return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
+}
+
+// Key and value names as lookup keys: ASCII letters folded, as sameName() compares.
+std::string folded(std::string name) {
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 128) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name;
+}
+
+// The lines of `text`, after the encoding has been settled. Lookups go through
+// hash tables: with linear ones a file of many short keys took minutes.
+bool parseText(const std::string& text, Hive& hive) {
+    std::size_t next = 0;
+    auto readLine = [&](std::string& line) {
+        if (next >= text.size()) return false;
+        std::size_t end = text.find('\n', next);
+        if (end == std::string::npos) end = text.size();
+        line.assign(text, next, end - next);
+        next = end + 1;
+        return true;
+    };
+    std::unordered_map<std::string, std::size_t> keyAt;
+    std::vector<std::unordered_map<std::string, std::size_t>> valueAt;
+    std::size_t key = std::string::npos;
+    bool header = false;
+    std::string line;
+    while (readLine(line)) {
+        line = trimmed(line);
+        // Long hex lists go on over lines ending in a backslash.
+        if (line.find("=hex") != std::string::npos) {
+            while (!line.empty() && line.back() == '\\') {
+                std::string more;
+                if (!readLine(more)) return false;
+                line.pop_back();
+                line += trimmed(more);
+            }
+        }
+        if (line.empty() || line[0] == ';') continue;
+        if (!header) {
+            if (line != kHeader) return false;
+            header = true;
+            continue;
+        }
+        if (line.front() == '[') {
+            if (line.back() != ']' || line.size() < 3 || line[1] == '-') return false;
+            std::string path = line.substr(1, line.size() - 2);
+            const auto [at, added] = keyAt.try_emplace(folded(path), hive.keys.size());
+            if (added) {
+                hive.keys.push_back({std::move(path), {}});
+                valueAt.emplace_back();
+            }
+            key = at->second;
+            continue;
+        }
+        if (key == std::string::npos) return false;
+        std::size_t at = 0;
+        std::string name;
+        if (line[0] == '@') {
+            at = 1;
+        } else if (!readQuoted(line, at, name)) {
+            return false;
+        }
+        if (at >= line.size() || line[at] != '=') return false;
+        HiveValue value;
+        if (!parseValue(line.substr(at + 1), value)) return false;
+        auto& values = hive.keys[key].values;
+        const auto [where, added] = valueAt[key].try_emplace(folded(name), values.size());
+        if (added) {
+            values.emplace_back(std::move(name), std::move(value));
+        } else {
+            values[where->second].second = std::move(value);
+        }
+    }
+    return header;
 }
 
 // ---- The file -----------------------------------------------------------------
@@ -173,17 +256,19 @@ bool makeFolders(const std::string& folder) {
     return ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
-// Reads the file's text; false when it exists but cannot be read.
+// Reads the file's text, but no more than one byte beyond the size parse()
+// accepts; false when it exists but cannot be read.
 bool slurp(const std::string& file, std::string& text, bool& exists) {
     text.clear();
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     exists = fd >= 0 || errno != ENOENT;
     if (fd < 0) return !exists;
     char buffer[8192];
-    ssize_t n;
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+    ssize_t n = 0;
+    while (text.size() <= registry_file::maxFileSize && (n = ::read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(n));
     ::close(fd);
-    return n == 0;
+    return n >= 0;
 }
 
 bool writeAll(int fd, const char* data, std::size_t size) {
@@ -291,48 +376,18 @@ std::string format(const Hive& hive) {
     return out;
 }
 
-bool parse(const std::string& text, Hive& hive) {
+bool parse(const std::string& bytes, Hive& hive) {
     hive = Hive{};
-    std::istringstream lines(text);
-    std::string line;
-    bool header = false;
-    HiveKey* key = nullptr;
-    while (std::getline(lines, line)) {
-        line = trimmed(line);
-        // Long hex lists go on over lines ending in a backslash.
-        while (!line.empty() && line.back() == '\\' && line.find("=hex") != std::string::npos) {
-            std::string next;
-            if (!std::getline(lines, next)) return false;
-            line = line.substr(0, line.size() - 1) + trimmed(next);
-        }
-        if (line.empty() || line[0] == ';') continue;
-        if (!header) {
-            if (line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
-            if (line != kHeader) return false;
-            header = true;
-            continue;
-        }
-        if (line.front() == '[') {
-            if (line.back() != ']' || line.size() < 3 || line[1] == '-') return false;
-            const std::string path = line.substr(1, line.size() - 2);
-            hive.ensureKey(path);
-            key = hive.findKey(path);
-            continue;
-        }
-        if (key == nullptr) return false;
-        std::size_t at = 0;
-        std::string name;
-        if (line[0] == '@') {
-            at = 1;
-        } else if (!readQuoted(line, at, name)) {
-            return false;
-        }
-        if (at >= line.size() || line[at] != '=') return false;
-        HiveValue value;
-        if (!parseValue(line.substr(at + 1), value)) return false;
-        key->set(name, value);
+    if (bytes.size() > maxFileSize) return false;
+    try {
+        std::string text = bytes;
+        if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+        if (parseText(text, hive)) return true;
+    } catch (const std::bad_alloc&) {
+        // A file too big for the memory left reads as one we cannot parse.
     }
-    return header;
+    hive = Hive{};
+    return false;
 }
 
 LONG read(const std::string& file, Hive& hive) {
@@ -354,9 +409,11 @@ LONG update(const std::string& file, const std::function<bool(Hive&)>& change) {
     const bool corrupt = exists && !parse(text, hive);
     if (corrupt) hive = Hive{};
     if (!change(hive)) return ERROR_SUCCESS;
+    const std::string written = format(hive);
+    if (written.size() > maxFileSize) return ERROR_OUTOFMEMORY;  // we would not read it back
     if (corrupt && !keepAside(file)) return ERROR_ACCESS_DENIED;
     removeLeftovers(file);
-    return replace(file, format(hive)) ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+    return replace(file, written) ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
 }
 
 }  // namespace registry_file

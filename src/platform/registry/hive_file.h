@@ -30,10 +30,13 @@ struct Hive {
 
 namespace registry_file {
 
+// A larger file reads as one that cannot be parsed; it is never read whole.
+constexpr std::size_t maxFileSize = std::size_t{1} << 20;
+
 // The text of the registry editor's export format, and back. parse() is
-// false for text it cannot read.
+// false for bytes it cannot read, and never throws.
 std::string format(const Hive& hive);
-bool parse(const std::string& text, Hive& hive);
+bool parse(const std::string& bytes, Hive& hive);
 
 // Reads the hive; a missing file is an empty hive, and so is one that cannot
 // be parsed. An unreadable file is ERROR_ACCESS_DENIED.
