@@ -30,6 +30,13 @@ LONG setRaw(const char* name, DWORD type, const QByteArray& data) {
     return rc;
 }
 
+// A file as the Windows registry editor writes it: UTF-16LE behind a byte-order mark.
+QByteArray utf16(const QString& text) {
+    QByteArray bytes("\xff\xfe");
+    for (const QChar c : text) bytes.append(char(c.unicode() & 0xff)).append(char(c.unicode() >> 8));
+    return bytes;
+}
+
 QByteArray queryRaw(const char* name, DWORD* type) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Corvane\\Pellicor\\Main", 0, KEY_READ, &key)) return "<no key>";
@@ -198,7 +205,14 @@ void RegistryTest::filesReadAsTheirValuesOrAreSetAside_data() {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QByteArray>("quality");
     const QString key = "[HKEY_CURRENT_USER\\Software\\Corvane\\Pellicor\\Main]\r\n";
+    const QString exported = "Windows Registry Editor Version 5.00\r\n\r\n" + key + "\"MainTop\"=dword:00000f00\r\n";
     const QByteArray head = "Windows Registry Editor Version 5.00\n" + key.toLatin1() + "\"Quality\"=\"60\"\n";
+    QTest::newRow("export, UTF-16") << utf16(exported + "\"Quality\"=\"Blåbær \\\"山\\\" 😀\"\r\n")
+                                    << QByteArray("Bl\xc3\xa5\x62\xc3\xa6r \"\xe5\xb1\xb1\" \xf0\x9f\x98\x80", 20);
+    QTest::newRow("export, UTF-16, lone surrogate") << utf16(exported + "\"Quality\"=\"a" + QChar(0xd800) + "b\"\r\n")
+                                                    << QByteArray("a\xef\xbf\xbd\x62", 6);
+    QTest::newRow("export, REGEDIT4, code page 1252") << "REGEDIT4\r\n\r\n" + key.toLatin1() + "\"Quality\"=\"J\xf6rg \x80\"\r\n"
+                                                      << QByteArray("J\xc3\xb6rg \xe2\x82\xac", 10);
     QTest::newRow("by hand, wrapped hex, comment") << "Windows Registry Editor Version 5.00\r\n; settings\r\n" + key.toLatin1() +
                                                           "\"Quality\"=hex(1):36,30,\\\r\n  00\r\n"
                                                    << QByteArray("60", 3);
@@ -206,6 +220,7 @@ void RegistryTest::filesReadAsTheirValuesOrAreSetAside_data() {
     QTest::newRow("type beyond 64 bits") << head + "\"X\"=hex(fffffffffffffffffffff):00\n" << QByteArray();
     QTest::newRow("type beyond 32 bits") << head + "\"X\"=hex(100000000):00\n" << QByteArray();
     QTest::newRow("over 1 MiB") << head + "; " + QByteArray(1 << 20, 'x') + "\n" << QByteArray();
+    QTest::newRow("UTF-16, odd length") << utf16(QString::fromLatin1(head)) + "\n" << QByteArray();
     QTest::newRow("backslashes to the end") << head + "\"X\"=hex:00,\\\n\\\n\\\n" << QByteArray();
     QTest::newRow("NUL in a number") << head + QByteArray("\"X\"=dword:0000\0\x30\x30\x30\n", 19) << QByteArray();
     QTest::newRow("[ alone") << head + "[\n" << QByteArray();

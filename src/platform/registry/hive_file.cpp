@@ -16,6 +16,7 @@
 namespace {
 
 constexpr const char* kHeader = "Windows Registry Editor Version 5.00";
+constexpr const char* kOldHeader = "REGEDIT4";
 int crashAtStep = 0;
 
 bool sameName(const std::string& a, const std::string& b) {
@@ -42,7 +43,7 @@ std::string quoted(const std::string& text) {
     return out + '"';
 }
 
-bool validUtf8(const std::vector<BYTE>& bytes, std::size_t end) {
+bool validUtf8(const BYTE* bytes, std::size_t end) {
     for (std::size_t i = 0; i < end;) {
         const BYTE c = bytes[i];
         const int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
@@ -60,7 +61,7 @@ bool plainText(const HiveValue& v) {
     const std::size_t end = v.data.size() - 1;
     for (std::size_t i = 0; i < end; ++i)
         if (v.data[i] == 0 || v.data[i] == '\n' || v.data[i] == '\r') return false;
-    return validUtf8(v.data, end);
+    return validUtf8(v.data.data(), end);
 }
 
 std::string formatValue(const HiveValue& v) {
@@ -151,6 +152,62 @@ std::string trimmed(const std::string& s) {
     return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
 }
 
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | c >> 6);
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | c >> 12);
+        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | c >> 18);
+        out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// The registry editor's own exports: UTF-16LE behind a byte-order mark. A lone
+// surrogate becomes U+FFFD; an odd number of bytes is no such file.
+bool fromUtf16(const std::string& bytes, std::string& text) {
+    if (bytes.size() % 2 != 0) return false;
+    auto unit = [&bytes](std::size_t i) -> char32_t {
+        return static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8;
+    };
+    text.clear();
+    text.reserve(bytes.size());
+    for (std::size_t i = 2; i < bytes.size(); i += 2) {
+        char32_t c = unit(i);
+        if (c >= 0xD800 && c < 0xDC00 && i + 2 < bytes.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+            i += 2;
+        } else if (c >= 0xD800 && c < 0xE000) {
+            c = 0xFFFD;
+        }
+        appendUtf8(text, c);
+    }
+    return true;
+}
+
+// REGEDIT4 files are in the Windows code page; we take the Western one
+// (1252: Latin-1 but for 0x80..0x9F, its gaps mapped to C1 controls as Windows does).
+std::string fromCodePage1252(const std::string& bytes) {
+    static constexpr char16_t high[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    std::string text;
+    text.reserve(bytes.size());
+    for (const char b : bytes) {
+        const auto c = static_cast<unsigned char>(b);
+        appendUtf8(text, c >= 0x80 && c < 0xA0 ? high[c - 0x80] : c);
+    }
+    return text;
+}
+
 // Key and value names as lookup keys: ASCII letters folded, as sameName() compares.
 std::string folded(std::string name) {
     for (char& c : name)
@@ -173,7 +230,7 @@ bool parseText(const std::string& text, Hive& hive) {
     std::unordered_map<std::string, std::size_t> keyAt;
     std::vector<std::unordered_map<std::string, std::size_t>> valueAt;
     std::size_t key = std::string::npos;
-    bool header = false;
+    bool header = false, ansi = false;
     std::string line;
     while (readLine(line)) {
         line = trimmed(line);
@@ -188,10 +245,13 @@ bool parseText(const std::string& text, Hive& hive) {
         }
         if (line.empty() || line[0] == ';') continue;
         if (!header) {
-            if (line != kHeader) return false;
+            if (line != kHeader && line != kOldHeader) return false;
             header = true;
+            // An old-style file that is valid UTF-8 was written as UTF-8 (by hand, or by us).
+            ansi = line == kOldHeader && !validUtf8(reinterpret_cast<const BYTE*>(text.data()), text.size());
             continue;
         }
+        if (ansi) line = fromCodePage1252(line);
         if (line.front() == '[') {
             if (line.back() != ']' || line.size() < 3 || line[1] == '-') return false;
             std::string path = line.substr(1, line.size() - 2);
@@ -380,7 +440,12 @@ bool parse(const std::string& bytes, Hive& hive) {
     hive = Hive{};
     if (bytes.size() > maxFileSize) return false;
     try {
-        std::string text = bytes;
+        std::string text;
+        if (bytes.rfind("\xFF\xFE", 0) != 0) {
+            text = bytes;
+        } else if (!fromUtf16(bytes, text)) {
+            return false;
+        }
         if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
         if (parseText(text, hive)) return true;
     } catch (const std::bad_alloc&) {

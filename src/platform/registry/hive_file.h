@@ -33,8 +33,10 @@ namespace registry_file {
 // A larger file reads as one that cannot be parsed; it is never read whole.
 constexpr std::size_t maxFileSize = std::size_t{1} << 20;
 
-// The text of the registry editor's export format, and back. parse() is
-// false for bytes it cannot read, and never throws.
+// The text of the registry editor's export format, and back. format() writes
+// UTF-8 under the version 5.00 header; parse() also reads the editor's own
+// exports (UTF-16LE with a byte-order mark, or REGEDIT4 in 8-bit text). parse()
+// is false for bytes it cannot read, and never throws.
 std::string format(const Hive& hive);
 bool parse(const std::string& bytes, Hive& hive);
 

@@ -1,13 +1,14 @@
 // The current user's registry, with the Windows entry points the settings
 // code calls. On Windows the real registry would serve; here the keys live in
-// one text file in the registry editor's export format (UTF-8):
+// one text file in the registry editor's export format (written in UTF-8; the
+// editor's own exports, UTF-16 or 8-bit, read too):
 //
 //   $PELLICOR_REGISTRY_FILE, or else
 //   ${XDG_CONFIG_HOME:-~/.config}/pellicor/registry.reg
 //
 // Every write replaces the file atomically under a lock. A file that cannot
-// be parsed reads as empty and is kept aside (renamed *.corrupt-N) before
-// the next write replaces it.
+// be parsed, or is over 1 MiB, reads as empty and is kept aside (renamed
+// *.corrupt-N) before the next write replaces it.
 #pragma once
 
 #include <cstdint>
