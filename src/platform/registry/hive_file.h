@@ -10,6 +10,8 @@
 struct HiveValue {
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
+
+    bool operator==(const HiveValue&) const = default;
 };
 
 // Key and value names compare without regard to (ASCII) case, as Windows does.
@@ -19,6 +21,8 @@ struct HiveKey {
 
     const HiveValue* find(const std::string& name) const;
     void set(const std::string& name, const HiveValue& value);
+
+    bool operator==(const HiveKey&) const = default;
 };
 
 struct Hive {
@@ -26,6 +30,8 @@ struct Hive {
 
     HiveKey* findKey(const std::string& path);
     bool ensureKey(const std::string& path);  // true when it had to be created
+
+    bool operator==(const Hive&) const = default;  // names and paths exactly, in order
 };
 
 namespace registry_file {
