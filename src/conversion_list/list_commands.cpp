@@ -50,7 +50,7 @@ void frmMain::cmdAddAll_Click() {
 
 void frmMain::File1_DblClick() {
     const int index = File1->ListIndex();
-    if (index < 0) return;  // a double-click beside the entries
+    if (index < 0) return;  // no entry is current
     AddFileToList(*List1, joinPath(sFilePath, File1->List(index)));
 }
 

@@ -121,9 +121,9 @@ void ConversionListTest::doubleClickOnAFile() {
     QTest::mouseDClick(form_->File1->viewport(), Qt::LeftButton, {}, second.center());
     QCOMPARE(form_->lblStatus->text(), QStringLiteral("1 Duplicate No Added"));
 
-    // Beside the entries, with no current entry, nothing happens.
-    form_->File1->setCurrentRow(-1);
-    form_->File1_DblClick();
+    // Below the entries nothing is added, though an entry is current.
+    form_->File1->setCurrentRow(2);
+    QTest::mouseDClick(form_->File1->viewport(), Qt::LeftButton, {}, second.center() + QPoint(0, 3 * second.height()));
     QCOMPARE(entries(), QStringList{file("B.bmp")});
 }
 
@@ -173,9 +173,9 @@ void ConversionListTest::removeSelectedAndDoubleClickedEntries() {
     QCOMPARE(entries(), QStringList{"/p/1.bmp"});
     QCOMPARE(statuses(), QStringList{"1 Available After Removing"});
 
-    // With no current entry a double-click removes nothing.
-    form_->List1->setCurrentRow(-1);
-    form_->List1_DblClick();
+    // Below the entries a double-click removes nothing, though an entry is current.
+    form_->List1->setCurrentRow(0);
+    QTest::mouseDClick(form_->List1->viewport(), Qt::LeftButton, {}, last.center());
     QCOMPARE(entries(), QStringList{"/p/1.bmp"});
 }
 

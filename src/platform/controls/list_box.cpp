@@ -88,8 +88,11 @@ QStringList ListBox::droppedFiles(const QMimeData* data) {
 
 void ListBox::mouseDoubleClickEvent(QMouseEvent* event) {
     QListWidget::mouseDoubleClickEvent(event);
-    // The entry under the pointer is the current one, as after its first click.
-    if (QListWidgetItem* under = itemAt(event->position().toPoint())) setCurrentItem(under);
+    // Only a double-click on an entry acts: below the entries the current one
+    // is still the last one clicked, and it must not be taken by surprise.
+    QListWidgetItem* under = itemAt(event->position().toPoint());
+    if (under == nullptr) return;
+    setCurrentItem(under);  // as after the double-click's first click
     emit DblClick();
 }
 
