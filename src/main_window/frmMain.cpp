@@ -204,7 +204,17 @@ void frmMain::changeEvent(QEvent* event) {
 
 void frmMain::Timer1_Timer() {
     const bool queued = List1->count() != 0;
-    cmdConvert->setEnabled(queued);
-    cmdRemoveAll->setEnabled(queued);
-    cmdAddAll->setEnabled(File1->ListCount() != 0);
+    // Qt hands the focus of a button it disables to the next control: Exit,
+    // where a stray Space quits, or the delete box, where it arms deletion.
+    // A list takes it instead.
+    const auto enable = [this, queued](QPushButton* button, bool enabled) {
+        if (!enabled && focusWidget() == button) {
+            QWidget* list = queued ? static_cast<QWidget*>(List1) : File1;
+            list->setFocus(Qt::OtherFocusReason);
+        }
+        button->setEnabled(enabled);
+    };
+    enable(cmdConvert, queued);
+    enable(cmdRemoveAll, queued);
+    enable(cmdAddAll, File1->ListCount() != 0);
 }

@@ -31,6 +31,8 @@ private slots:
     void focusStartsOnTheFileListAndFollowsTheTabOrder();
     void accessKeysPressEnabledButtons();
     void timerKeepsTheButtonsInStep();
+    void aDisabledButtonHandsItsFocusToAList_data();
+    void aDisabledButtonHandsItsFocusToAList();
     void exitClosesTheWindow();
 
 private:
@@ -195,6 +197,31 @@ void MainWindowTest::timerKeepsTheButtonsInStep() {
     form_->File1->Refresh();
     QCOMPARE(form_->File1->ListCount(), 1);
     QTRY_VERIFY(form_->cmdAddAll->isEnabled());
+}
+
+void MainWindowTest::aDisabledButtonHandsItsFocusToAList_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("emptied");
+    QTest::addColumn<QString>("focus");
+    // Not the next control: Exit, or the delete box, where a Space would act.
+    QTest::newRow("Convert after a run") << "cmdConvert" << "List1" << "File1";
+    QTest::newRow("Remove List after removing all") << "cmdRemoveAll" << "List1" << "File1";
+    QTest::newRow("Add All, the folder emptied") << "cmdAddAll" << "File1" << "List1";
+}
+
+void MainWindowTest::aDisabledButtonHandsItsFocusToAList() {
+    QFETCH(QString, button);
+    QFETCH(QString, emptied);
+    QFETCH(QString, focus);
+    form_->File1->addItem(QStringLiteral("a.bmp"));
+    form_->List1->addItem(QStringLiteral("/somewhere/a.bmp"));
+    auto* pressed = form_->findChild<QPushButton*>(button);
+    QTRY_VERIFY(pressed->isEnabled());
+    pressed->setFocus();
+    form_->findChild<QListWidget*>(emptied)->clear();
+    QTRY_VERIFY(!pressed->isEnabled());
+    QVERIFY(QApplication::focusWidget());
+    QCOMPARE(QApplication::focusWidget()->objectName(), focus);
 }
 
 void MainWindowTest::exitClosesTheWindow() {
