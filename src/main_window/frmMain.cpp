@@ -1,6 +1,7 @@
 // The main window as it is created, and its small handlers.
 #include "frmMain.h"
 
+#include "check_box.h"
 #include "dir_list_box.h"
 #include "drive_list_box.h"
 #include "file_list_box.h"
@@ -156,7 +157,7 @@ void frmMain::createControls() {
                           QStringLiteral(" Remove Selected from list "), 2760);
     cmdRemoveAll->setEnabled(false);
 
-    chkKill = new QCheckBox(this);  // the box alone: lblKill is its caption
+    chkKill = new CheckBox(this);  // the box alone: lblKill is its caption
     chkKill->setObjectName(QStringLiteral("chkKill"));
     chkKill->setToolTip(killTip);
     chkKill->setGeometry(twipsRect(4120, 5320, 200, 200));
