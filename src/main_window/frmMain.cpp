@@ -65,6 +65,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     dialogFont.setPointSize(8);
     setFont(dialogFont);
     createControls();
+    setMsgBoxOwner(this);
 
     // The lists as the window is created: on the working folder, before any handler listens.
     try {

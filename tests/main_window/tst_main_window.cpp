@@ -12,7 +12,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
-
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
@@ -34,6 +34,7 @@ private slots:
     void aDisabledButtonHandsItsFocusToAList_data();
     void aDisabledButtonHandsItsFocusToAList();
     void exitClosesTheWindow();
+    void everyMessageBoxOfARunIsCentredOnTheWindow();
 
 private:
     std::unique_ptr<frmMain> form_;
@@ -231,6 +232,29 @@ void MainWindowTest::exitClosesTheWindow() {
     QVERIFY(QTest::qWaitForWindowActive(form_.get()));
     QTest::keyClick(form_.get(), Qt::Key_E, Qt::AltModifier);
     QTRY_VERIFY(!form_->isVisible());
+}
+
+void MainWindowTest::everyMessageBoxOfARunIsCentredOnTheWindow() {
+    // Two files that are no bitmaps: two boxes, the second after the first
+    // has closed while the run still holds the thread.
+    for (const char* name : {"x.bmp", "y.bmp"}) {
+        QFile notABitmap(folder_.filePath(name));
+        QVERIFY(notABitmap.open(QIODevice::WriteOnly));
+        form_->List1->AddItem(notABitmap.fileName());
+    }
+    QList<QPoint> offsets;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, [&offsets, this] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            offsets << box->frameGeometry().center() - form_->frameGeometry().center();
+            box->accept();
+        }
+    });
+    answer.start(10);
+    form_->cmdConvert_Click();
+    QCOMPARE(offsets.size(), 2);
+    for (const QPoint& offset : offsets)
+        QVERIFY2(offset.manhattanLength() <= 4, qPrintable(QStringLiteral("off by %1,%2").arg(offset.x()).arg(offset.y())));
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
+#include <QPointer>
 #include <QRegularExpression>
 
 namespace {
@@ -25,6 +26,11 @@ ChDirHook& chDirHook() {
     return hook;
 }
 
+QPointer<QWidget>& msgBoxOwner() {
+    static QPointer<QWidget> owner;
+    return owner;
+}
+
 int currentPointer = vbDefault;
 
 }  // namespace
@@ -37,11 +43,14 @@ void MsgBox(const QString& prompt, int style, const QString& title) {
     const QMessageBox::Icon icon = style == vbCritical ? QMessageBox::Critical
                                    : style == vbExclamation ? QMessageBox::Warning
                                                             : QMessageBox::NoIcon;
-    QMessageBox box(icon, title, prompt, QMessageBox::Ok, QApplication::activeWindow());
+    QWidget* owner = msgBoxOwner() ? msgBoxOwner().data() : QApplication::activeWindow();
+    QMessageBox box(icon, title, prompt, QMessageBox::Ok, owner);
     box.exec();
 }
 
 MsgBoxHook setMsgBoxHook(MsgBoxHook hook) { return std::exchange(msgBoxHook(), std::move(hook)); }
+
+void setMsgBoxOwner(QWidget* owner) { msgBoxOwner() = owner; }
 
 void setMousePointer(int pointer) {
     if (pointer == currentPointer) return;

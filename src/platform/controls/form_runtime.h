@@ -8,6 +8,8 @@
 #include <functional>
 #include <optional>
 
+class QWidget;
+
 // A run-time error of the platform: a number and its description.
 struct RuntimeError {
     int number;
@@ -29,6 +31,10 @@ void MsgBox(const QString& prompt, int style, const QString& title);
 using MsgBoxHook = std::function<void(const QString& prompt, int style, const QString& title)>;
 // Replaces the real box (an empty hook restores it); returns the previous one.
 MsgBoxHook setMsgBoxHook(MsgBoxHook hook);
+// The window the boxes open over, centred on it. The active window will not
+// do: after a box closes there is none until the event loop runs again, and a
+// run that reports a second failure holds the loop.
+void setMsgBoxOwner(QWidget* owner);
 
 // The application-wide pointer (vbDefault or vbHourglass).
 void setMousePointer(int pointer);
