@@ -3,36 +3,75 @@
 #include "version_info.h"
 
 #include <QApplication>
-#include <QFileInfo>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <vector>
 
 namespace {
 
-// Qt aborts with a long story when there is no display; say it plainly instead.
-bool displayAvailable() {
-    if (const char* platform = std::getenv("QT_QPA_PLATFORM"); platform && *platform) return true;
-    const char* display = std::getenv("DISPLAY");
-    if (!display || !*display) return false;
-    // A local display (":0", "unix:0") has its socket; remote ones are taken on trust.
-    const char* colon = std::strrchr(display, ':');
-    const bool local = colon && (colon == display || std::strncmp(display, "unix:", 5) == 0);
-    if (!local) return true;
-    const int number = std::atoi(colon + 1);
-    return QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number));
+// Qt picks the platform (X11, Wayland, ...) itself. When none can reach a
+// display it aborts with a long story that speaks of reinstalling; we say
+// plainly what is missing instead. What Qt says while it looks for a display
+// is held back until it has found one, so that a failure prints only ours.
+// A platform plugin that is not installed at all is another matter: there
+// Qt's own words name it.
+QtMessageHandler qtHandler = nullptr;
+bool choosingPlatform = false;
+bool pluginMissing = false;
+
+struct HeldMessage {
+    QtMsgType type;
+    QByteArray file, function, category;
+    int line;
+    QString text;
+};
+std::vector<HeldMessage> held;
+
+bool noDisplay(const QString& text) {
+    return text.contains(QLatin1String("could not connect to display"), Qt::CaseInsensitive) ||
+           text.contains(QLatin1String("no Qt platform plugin could be initialized"), Qt::CaseInsensitive);
+}
+
+void replayHeld() {
+    qInstallMessageHandler(qtHandler);
+    for (const HeldMessage& m : held) {
+        const QMessageLogContext context(m.file.constData(), m.line, m.function.constData(), m.category.constData());
+        qtHandler(m.type, context, m.text);
+    }
+    held.clear();
+}
+
+void whileChoosingPlatform(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (!choosingPlatform) {
+        qtHandler(type, context, text);
+        return;
+    }
+    if (type == QtFatalMsg && noDisplay(text) && !pluginMissing) {
+        std::fputs("pellicor: no graphical display found (DISPLAY is not set or not reachable).\n"
+                   "Pellicor is a desktop program: start it from a desktop session.\n",
+                   stderr);
+        std::fflush(stderr);
+        std::_Exit(1);  // nothing is open or unsaved yet
+    }
+    if (type == QtFatalMsg) {  // another reason to stop: Qt's own words, and all before them
+        choosingPlatform = false;
+        replayHeld();
+        qtHandler(type, context, text);
+        return;
+    }
+    pluginMissing = pluginMissing || text.contains(QLatin1String("Could not find the Qt platform plugin"));
+    held.push_back({type, context.file, context.function, context.category, context.line, text});
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!displayAvailable()) {
-        std::fprintf(stderr,
-                     "pellicor: no graphical display found (DISPLAY is not set or not reachable).\n"
-                     "Pellicor is a desktop program: start it from a desktop session.\n");
-        return 1;
-    }
+    qtHandler = qInstallMessageHandler(whileChoosingPlatform);
+    choosingPlatform = true;
     QApplication app(argc, argv);
+    choosingPlatform = false;
+    replayHeld();
+
     QApplication::setApplicationName(version_info::Title);
     QApplication::setApplicationVersion(
         QStringLiteral("%1.%2.%3").arg(version_info::Major).arg(version_info::Minor).arg(version_info::Revision));
