@@ -29,7 +29,8 @@ int SourceFile::open(const char* path) {
     if (path == nullptr || fd_ >= 0) return IMG_ERR_OPEN;
     int fd;
     do {
-        fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        // Non-blocking, so that a pipe named like a bitmap cannot stall the caller.
+        fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return IMG_ERR_OPEN;
     struct stat st {};

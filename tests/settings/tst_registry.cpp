@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -255,6 +256,12 @@ void RegistryTest::anUnusableLocationFailsCleanly() {
     QVERIFY(QDir().mkpath(dir_->filePath("odd/registry.reg")));
     qputenv("PELLICOR_REGISTRY_FILE", QFile::encodeName(dir_->filePath("odd/registry.reg")));
     QVERIFY(WriteStringValue(HKEY_CURRENT_USER, kKey, "Quality", "90") != ERROR_SUCCESS);
+    QCOMPARE(ReadValue(HKEY_CURRENT_USER, kKey, "Quality", "75"), QVariant("75"));
+
+    // A pipe in its place: the defaults at once, not a start that waits forever.
+    const QByteArray pipe = QFile::encodeName(dir_->filePath("pipe.reg"));
+    QCOMPARE(::mkfifo(pipe.constData(), 0600), 0);
+    qputenv("PELLICOR_REGISTRY_FILE", pipe);
     QCOMPARE(ReadValue(HKEY_CURRENT_USER, kKey, "Quality", "75"), QVariant("75"));
 }
 

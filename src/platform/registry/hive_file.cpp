@@ -320,9 +320,15 @@ bool makeFolders(const std::string& folder) {
 // accepts; false when it exists but cannot be read.
 bool slurp(const std::string& file, std::string& text, bool& exists) {
     text.clear();
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a pipe put in the file's place cannot stall a start.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     exists = fd >= 0 || errno != ENOENT;
     if (fd < 0) return !exists;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
     char buffer[8192];
     ssize_t n = 0;
     while (text.size() <= registry_file::maxFileSize && (n = ::read(fd, buffer, sizeof buffer)) > 0)
