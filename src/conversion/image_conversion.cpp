@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -91,13 +92,15 @@ bool sourceUnchanged(const QString& source, const ImageResult& result) {
     return result.source && fileStampOf(source) == result.source;
 }
 
-void makeDurable(const QString& target) {
+bool makeDurable(const QString& target) {
     for (const QString& name : {target, QFileInfo(target).absolutePath()}) {
         const int fd = ::open(QFile::encodeName(name).constData(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) continue;
-        ::fsync(fd);
+        if (fd < 0) return false;
+        const bool flushed = ::fsync(fd) == 0 || errno == EINVAL;  // EINVAL: a file system with nothing to flush
         ::close(fd);
+        if (!flushed) return false;
     }
+    return true;
 }
 
 bool isBitmapName(const QString& path) { return path.endsWith(QLatin1String(".bmp"), Qt::CaseInsensitive); }

@@ -36,8 +36,8 @@ std::size_t conversionBytes(const QString& source);
 bool sourceUnchanged(const QString& source, const ImageResult& result);
 
 // Flushes the JPEG and its folder entry to the disk, before the only other
-// copy of the picture is deleted.
-void makeDurable(const QString& target);
+// copy of the picture is deleted; false when that cannot be done.
+bool makeDurable(const QString& target);
 
 // Only bitmaps are ever deleted after their conversion: a dropped file of
 // another name (notes.txt, pic.jpeg, a bitmap without an extension) stays.

@@ -23,9 +23,10 @@ void ReportConversionError(const QString& prompt) {
 bool ConvertFile(const frmMain& form, const QString& source, const QString& target, ImageWork work,
                  WrittenTargets* written) {
     ImageResult result;
-    if (work.isValid()) {
-        result = work.result();
-    } else {
+    if (work.isValid()) result = work.result();
+    // Work done ahead competed for the disk with the JPEGs before it; in its
+    // turn, once they have freed what they could, it gets another try.
+    if (!work.isValid() || result.outcome == ImageOutcome::CannotSave) {
         const std::optional<qint32> quality = toLong(form.txtQuality->text());
         if (!quality) {
             ReportConversionError(qualityRefusal(form.txtQuality->text()));
@@ -58,8 +59,8 @@ bool ConvertFile(const frmMain& form, const QString& source, const QString& targ
         break;
     }
     if (form.chkKill->checkState() != Qt::Unchecked && isBitmapName(source)) {
-        makeDurable(target);
-        if (!sourceUnchanged(source, result) || !Kill(source)) ReportConversionError(QStringLiteral("Cannot delete file ") + source);
+        // Deleted only once its JPEG is surely on the disk, and only the file that was read.
+        if (!makeDurable(target) || !sourceUnchanged(source, result) || !Kill(source)) ReportConversionError(QStringLiteral("Cannot delete file ") + source);
     }
     return true;
 }

@@ -66,6 +66,7 @@ private slots:
     void oneRunNeverWritesATargetTwice_data();
     void oneRunNeverWritesATargetTwice();
     void workAheadStaysWithinItsMemoryBudget();
+    void aSaveThatFailedAheadIsTriedAgainInItsTurn();
     void longRunsReportInListOrder();
     void theWindowRepaintsDuringARun();
 
@@ -382,6 +383,24 @@ void ConversionRunTest::workAheadStaysWithinItsMemoryBudget() {
         QCOMPARE(ahead.peakBytes(), budget > one ? 2 * one : one);
     }
     for (const QString& target : targets) QCOMPARE(jpegInfo(target).width, 100);
+}
+
+void ConversionRunTest::aSaveThatFailedAheadIsTriedAgainInItsTurn() {
+    // The disk is full while the work ahead saves; the first entry's failure
+    // frees the room (as deleting a converted bitmap would).
+    const QString first = dir_->filePath("first.bmp");
+    const QStringList later = {bitmap("second.bmp"), bitmap("third.bmp")};
+    setMsgBoxHook([this](const QString& prompt, int style, const QString& title) {
+        messages_.append({prompt, style, title, mousePointer()});
+        QThreadPool::globalInstance()->waitForDone();
+        imaging_fail_writes_after(-1);
+    });
+    queue(QStringList{first} + later);
+    imaging_fail_writes_after(0);
+    convert();
+    imaging_fail_writes_after(-1);
+    QCOMPARE(prompts().size(), 1);
+    for (const QString& source : later) QCOMPARE(jpegInfo(baseNameOf(source) + ".jpg").width, 40);
 }
 
 void ConversionRunTest::longRunsReportInListOrder() {
