@@ -83,7 +83,12 @@ void frmMain::Form_Unload() {
 
 // A window restored onto a monitor that is no longer there would be lost:
 // it comes back onto the primary screen. One partly on any screen stays.
+// A width wider than all screens together (a damaged setting) would leave
+// nothing of the window to see: it becomes the screens' width.
 void frmMain::keepOnAScreen() {
+    QRect desktop;
+    for (const QScreen* screen : QGuiApplication::screens()) desktop |= screen->availableGeometry();
+    if (!desktop.isEmpty() && twipsToPixels(Width()) > desktop.width()) setWidth(pixelsToTwips(desktop.width()));
     const QRect window(QPoint(twipsToPixels(Left()), twipsToPixels(Top())), QSize(twipsToPixels(Width()), twipsToPixels(Height())));
     for (const QScreen* screen : QGuiApplication::screens())
         if (screen->geometry().intersects(window)) return;

@@ -164,6 +164,14 @@ void StartupTest::windowsOffEveryScreenComeBack() {
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     QVERIFY(qAbs(f.Left() - pixelsToTwips(screen.left())) <= 30);
     QVERIFY(qAbs(f.Top() - pixelsToTwips(screen.top())) <= 30);
+    close();
+
+    // A width no screen can show, from a damaged setting: the window still fits.
+    WriteDWordValue(HKEY_CURRENT_USER, kKey, "MainLeft", -29910);
+    WriteDWordValue(HKEY_CURRENT_USER, kKey, "MainWidth", 0x7fffffff);
+    frmMain& wide = open();
+    QVERIFY(wide.frameGeometry().width() <= screen.width());
+    QVERIFY(screen.contains(wide.geometry().topLeft()));
 }
 
 void StartupTest::layoutFollowsTheWidth_data() {
