@@ -132,7 +132,7 @@ int loadbmp(const char* filename, ImageDescriptor* image) {
         if (!pixelsPresent(format, file.size())) return IMG_ERR_TRUNCATED;
         if (int rc = readRowsInPlace(file, format, d)) return rc;
     } else {
-        std::unique_ptr<std::uint8_t[]> bytes;
+        std::shared_ptr<std::uint8_t> bytes;
         std::size_t size = 0;
         if (int rc = file.readAll(bytes, size)) return rc;
         const std::vector<RGBQUAD> palette256 = fullPalette(colours, 8);

@@ -85,6 +85,10 @@ namespace {
 constexpr std::size_t kMapFrom = 256 * 1024;
 constexpr std::size_t kHugeFrom = 2 * 1024 * 1024;
 
+}  // namespace
+
+namespace imaging {
+
 std::shared_ptr<std::uint8_t> zeroedBuffer(std::size_t bytes) {
     if (bytes < kMapFrom) {
         void* p = std::calloc(bytes, 1);
@@ -98,16 +102,13 @@ std::shared_ptr<std::uint8_t> zeroedBuffer(std::size_t bytes) {
     return std::shared_ptr<std::uint8_t>(static_cast<std::uint8_t*>(p), [bytes](std::uint8_t* q) { ::munmap(q, bytes); });
 }
 
-}  // namespace
-
-namespace imaging {
-
-void prefault(ImageData& d) {
+void prefault(std::uint8_t* buffer, std::size_t bytes) {
     static const auto pageSize = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-    const std::size_t bytes = d.stride * static_cast<std::size_t>(d.height);
-    if (bytes >= kMapFrom && reinterpret_cast<std::uintptr_t>(d.pixels.get()) % pageSize == 0)
-        ::madvise(d.pixels.get(), bytes, MADV_POPULATE_WRITE);
+    if (bytes >= kMapFrom && reinterpret_cast<std::uintptr_t>(buffer) % pageSize == 0)
+        ::madvise(buffer, bytes, MADV_POPULATE_WRITE);
 }
+
+void prefault(ImageData& d) { prefault(d.pixels.get(), d.stride * static_cast<std::size_t>(d.height)); }
 
 }  // namespace imaging
 
@@ -120,7 +121,7 @@ int allocimage(ImageDescriptor* image, int width, int height, int bppixel) {
     if (bytes / stride != static_cast<std::uint64_t>(height) || bytes > imaging_buffer_cap())
         return IMG_ERR_NO_MEMORY;
 
-    std::shared_ptr<std::uint8_t> pixels = zeroedBuffer(static_cast<std::size_t>(bytes));
+    std::shared_ptr<std::uint8_t> pixels = imaging::zeroedBuffer(static_cast<std::size_t>(bytes));
     if (!pixels) return IMG_ERR_NO_MEMORY;
 
     ImageData& d = ImageAccess::data(*image);

@@ -47,8 +47,13 @@ inline void setIndex(std::uint8_t* row, int x, int bits, unsigned value) {
     byte = static_cast<std::uint8_t>((byte & ~mask) | ((value << shift) & mask));
 }
 
+// A buffer of zero bytes; large ones come straight from the kernel, in huge
+// pages where it can.
+std::shared_ptr<std::uint8_t> zeroedBuffer(std::size_t bytes);
+
 // Faults a buffer's pages in with one call before it is written in full;
 // page by page, first touches cost more than the decoding itself.
+void prefault(std::uint8_t* buffer, std::size_t bytes);
 void prefault(ImageData& d);
 
 // Unpacks `count` indices of a packed row into one byte each.

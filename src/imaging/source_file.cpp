@@ -1,6 +1,7 @@
 #include "source_file.h"
 
 #include "imaging.h"
+#include "internal.h"
 #include "testing_hooks.h"
 
 #include <algorithm>
@@ -67,12 +68,14 @@ int SourceFile::readAt(std::uint64_t offset, std::uint8_t* out, std::size_t coun
     return got == count ? IMG_OK : IMG_ERR_TRUNCATED;
 }
 
-int SourceFile::readAll(std::unique_ptr<std::uint8_t[]>& bytes, std::size_t& got) const {
+int SourceFile::readAll(std::shared_ptr<std::uint8_t>& bytes, std::size_t& got) const {
     got = 0;
     if (size_ > SIZE_MAX / 2) return IMG_ERR_NO_MEMORY;
-    bytes.reset(new (std::nothrow) std::uint8_t[std::max<std::size_t>(1, static_cast<std::size_t>(size_))]);
+    const auto size = static_cast<std::size_t>(size_);
+    bytes = zeroedBuffer(std::max<std::size_t>(1, size));
     if (!bytes) return IMG_ERR_NO_MEMORY;
-    return readSome(0, bytes.get(), static_cast<std::size_t>(size_), got);
+    prefault(bytes.get(), size);  // the kernel's copy would otherwise fault page by page
+    return readSome(0, bytes.get(), size, got);
 }
 
 }  // namespace imaging

@@ -25,7 +25,7 @@ public:
     // Exactly `count` bytes; IMG_ERR_TRUNCATED when the file ends first.
     int readAt(std::uint64_t offset, std::uint8_t* out, std::size_t count) const;
     // The whole file as it is now (it may have shrunk since it was opened).
-    int readAll(std::unique_ptr<std::uint8_t[]>& bytes, std::size_t& got) const;
+    int readAll(std::shared_ptr<std::uint8_t>& bytes, std::size_t& got) const;
 
 private:
     int fd_ = -1;
