@@ -3,6 +3,7 @@
 #include "imaging_test_support.h"
 
 #include <QtTest>
+#include <algorithm>
 #include <climits>
 
 class ImageDescriptorTest : public QObject {
@@ -61,6 +62,16 @@ void ImageDescriptorTest::freshBuffersAreZeroedWithGrayRamps() {
         QCOMPARE(int(palette.front().rgbRed), 0);
         QCOMPARE(int(palette.back().rgbRed), 255);
         QCOMPARE(int(palette.back().rgbBlue), 255);
+    }
+    // A large buffer that comes back after use (of the same size or a little smaller) is cleared too.
+    for (const int height : {400, 400, 390}) {
+        ImageDescriptor big{};
+        QCOMPARE(allocimage(&big, 1000, height, 24), IMG_OK);
+        auto* bottom = const_cast<std::uint8_t*>(big.row(height - 1));
+        const std::size_t bytes = big.stride() * std::size_t(height);
+        QCOMPARE(std::count(bottom, bottom + bytes, std::uint8_t{0}), std::ptrdiff_t(bytes));
+        std::fill_n(bottom, bytes, std::uint8_t{0xA5});
+        freeimage(&big);
     }
 }
 
