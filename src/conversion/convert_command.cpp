@@ -8,12 +8,73 @@
 #include "list_box.h"
 #include "modPellicor.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFutureWatcher>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 
 namespace {
 
-constexpr int kRepaintEveryMs = 40;
+// What a run lets through: the window repaints (a window dragged across it
+// leaves no trace), but no click or key of the user's is carried out, and
+// files handed over by another process wait until the run is over.
+constexpr QEventLoop::ProcessEventsFlags kWhileRunning =
+    QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers;
+constexpr int kPaintEveryMs = 40;
+
+// While a run works, input meant for the window is thrown away rather than
+// carried out when it ends (a click on Add All would refill the list with
+// files whose bitmaps are gone). Message boxes of the run take input as usual.
+class InputDropped : public QObject {
+public:
+    InputDropped() { qApp->installEventFilter(this); }
+    ~InputDropped() override {
+        // What queued up during the run arrives now, and goes.
+        QCoreApplication::processEvents(QEventLoop::ExcludeSocketNotifiers);
+        qApp->removeEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (QApplication::activeModalWidget() != nullptr) return false;
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::NonClientAreaMouseButtonPress:
+        case QEvent::NonClientAreaMouseButtonRelease:
+        case QEvent::NonClientAreaMouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::ContextMenu:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::Close:
+            return true;
+        default:
+            return false;
+        }
+    }
+};
+
+// Waits for work ahead while the window keeps painting.
+void waitPainting(const ImageWork& work) {
+    QFutureWatcher<ImageResult> watcher;
+    QEventLoop loop;
+    QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+    watcher.setFuture(work);
+    loop.exec(kWhileRunning);
+}
 
 }  // namespace
 
@@ -24,9 +85,9 @@ void frmMain::cmdConvert_Click() {
         ReportConversionError(qualityRefusal(txtQuality->text()));
         return;
     }
+    const InputDropped noInput;
     setMousePointer(vbHourglass);
     setStatus(QString::number(List1->count()) + QStringLiteral(" Converted successfully"));
-    repaint();
 
     QStringList entries, targets;
     for (int i = 0; i < List1->count(); ++i) {
@@ -37,8 +98,15 @@ void frmMain::cmdConvert_Click() {
     WrittenTargets written;
     ahead.fill(0, written);
 
-    // The user watches the remaining entries move up from the top.
+    // The user watches the remaining entries move up from the top, and the bar fill.
     List1->scrollToTop();
+    const int textEnd = lblStatus->x() + lblStatus->fontMetrics().horizontalAdvance(lblStatus->text()) + 16;
+    prgRun->setGeometry(textEnd, 3, std::min(200, PicStatus->width() - textEnd - 4), PicStatus->height() - 6);
+    prgRun->setRange(0, static_cast<int>(entries.size()));
+    prgRun->setValue(0);
+    prgRun->setVisible(!entries.isEmpty());
+    QCoreApplication::processEvents(kWhileRunning);
+
     int converted = 0;
     int failed = 0;
     QElapsedTimer sincePaint;
@@ -48,17 +116,20 @@ void frmMain::cmdConvert_Click() {
         sBaseName = baseNameOf(entry);
         const QString target = sBaseName + QStringLiteral(".jpg");
         ImageWork work = k < entries.size() && entries[k] == entry ? ahead.take(k) : ImageWork{};
+        // Even the entries converted in their turn are converted off this thread.
+        if (!work.isValid()) work = startImageWork(entry, target, *quality);
+        waitPainting(work);
         const bool ok = ConvertFile(*this, entry, target, work, &written);
         ++(ok ? converted : failed);
         delete List1->takeItem(0);
+        prgRun->setValue(k + 1);
         ahead.fill(k + 1, written);
-        // Paint only, so no input gets in.
-        if (sincePaint.elapsed() >= kRepaintEveryMs) {
-            List1->doItemsLayout();
-            List1->viewport()->repaint();
+        if (sincePaint.elapsed() >= kPaintEveryMs) {
+            QCoreApplication::processEvents(kWhileRunning);
             sincePaint.restart();
         }
     }
+    prgRun->hide();
     File1->Refresh();
     setMousePointer(vbDefault);
     if (failed > 0)

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTimer>
@@ -149,6 +150,11 @@ void frmMain::createControls() {
     PicStatus->setGeometry(twipsRect(0, 5775, 6705, 300));
     lblStatus = label(PicStatus, "lblStatus", QStringLiteral("Ready"), twipsRect(80, 20, 6495, 255));
     lblStatus->setAutoFillBackground(true);
+    prgRun = new QProgressBar(PicStatus);
+    prgRun->setObjectName(QStringLiteral("prgRun"));
+    prgRun->setFocusPolicy(Qt::NoFocus);
+    prgRun->setTextVisible(false);
+    prgRun->hide();
 
     cmdConvert = button(this, "cmdConvert", QStringLiteral("&Convert"), QStringLiteral(" Start Converting "), 120);
     cmdConvert->setEnabled(false);

@@ -14,6 +14,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QMimeData;
+class QProgressBar;
 class QPushButton;
 class QTimer;
 
@@ -30,6 +31,7 @@ public:
     ListBox* List1;
     QFrame* PicStatus;
     QLabel* lblStatus;
+    QProgressBar* prgRun;  // files done of files queued, shown only while a run works
     std::array<QLabel*, 2> lblTittel;
     QPushButton* cmdConvert;
     QPushButton* cmdExit;

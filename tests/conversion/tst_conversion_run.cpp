@@ -6,6 +6,7 @@
 #include "frmMain.h"
 #include "list_box.h"
 #include "modPellicor.h"
+#include <QProgressBar>
 #include "testing_hooks.h"
 
 #include <QCheckBox>
@@ -68,7 +69,7 @@ private slots:
     void workAheadStaysWithinItsMemoryBudget();
     void aSaveThatFailedAheadIsTriedAgainInItsTurn();
     void longRunsReportInListOrder();
-    void theWindowRepaintsDuringARun();
+    void theWindowPaintsButTakesNoInputDuringARun();
 
 private:
     QString bitmap(const QString& name, int bits = 24, int width = 40, int height = 30);
@@ -428,46 +429,63 @@ void ConversionRunTest::longRunsReportInListOrder() {
     }
 }
 
-// Counts the list's paints and any input that reaches the window.
+// Watches the list's paints, the Exit button's, and any input that reaches the window.
 class Watcher : public QObject {
 public:
-    int paints = 0;
     int input = 0;
+    bool exitPainted = false;
     QList<int> entriesSeen;
-    QListWidget* list = nullptr;
+    QWidget* list = nullptr;
+    QWidget* exit = nullptr;
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Paint && watched == list->viewport()) {
-            ++paints;
-            entriesSeen << list->count();
-        }
+        if (event->type() == QEvent::Paint && watched == list) entriesSeen << static_cast<QListWidget*>(list->parent())->count();
+        if (event->type() == QEvent::Paint && watched == exit) exitPainted = true;
         if (event->type() == QEvent::KeyPress || event->type() == QEvent::MouseButtonPress) ++input;
         return false;
     }
 };
 
-void ConversionRunTest::theWindowRepaintsDuringARun() {
+void ConversionRunTest::theWindowPaintsButTakesNoInputDuringARun() {
     QStringList entries;
-    for (int i = 0; i < 24; ++i) entries << bitmap(QStringLiteral("paint%1.bmp").arg(i));
+    for (int i = 0; i < 6; ++i) entries << bitmap(QStringLiteral("paint%1.bmp").arg(i));
     queue(entries);
-    // Each file takes a while (its deletion is slowed down), as on a slow disk.
+    Watcher watcher;
+    watcher.list = form_->List1->viewport();
+    watcher.exit = form_->cmdExit;
+    qApp->installEventFilter(&watcher);
+    // Each file takes longer than the window waits between paints, as on a
+    // slow disk, and meanwhile a part of the window is uncovered (the window
+    // system says so through the event queue).
+    int paintedBetweenFiles = 0;
+    QList<int> progress;  // files done, as the bar showed them
     form_->chkKill->setChecked(true);
-    setKillHook([](const QString& path) {
-        QThread::msleep(25);
+    setKillHook([&](const QString& path) {
+        if (form_->prgRun->isVisible() && form_->prgRun->maximum() == 6) progress << form_->prgRun->value();
+        paintedBetweenFiles += watcher.exitPainted;
+        watcher.exitPainted = false;
+        QMetaObject::invokeMethod(form_->cmdExit, [this] { form_->cmdExit->update(); }, Qt::QueuedConnection);
+        QThread::msleep(60);
         return QFile::remove(path);
     });
-    Watcher watcher;
-    watcher.list = form_->List1;
-    form_->List1->viewport()->installEventFilter(&watcher);
-    qApp->installEventFilter(&watcher);
-    // A click queued for the window must wait until the run is over.
-    QTimer::singleShot(0, form_->cmdAddAll, [this] { QTest::mouseClick(form_->cmdAddAll, Qt::LeftButton); });
+    // A click on Add All and a key press made while the run works.
+    QTimer::singleShot(0, form_.get(), [this] {
+        QTest::mouseClick(form_->cmdAddAll, Qt::LeftButton);
+        QTest::keyClick(form_->txtQuality, Qt::Key_9);
+    });
     form_->cmdConvert_Click();
-    // The list was drawn again and again while it emptied.
-    QVERIFY2(watcher.paints >= 5, qPrintable(QString::number(watcher.paints)));
-    QVERIFY(std::is_sorted(watcher.entriesSeen.rbegin(), watcher.entriesSeen.rend()));
-    QVERIFY(watcher.entriesSeen.first() > watcher.entriesSeen.last());
-    QCOMPARE(watcher.input, 0);
+    QCoreApplication::processEvents();
     qApp->removeEventFilter(&watcher);
+    QVERIFY(paintedBetweenFiles >= 3);
+    // The list was drawn as it emptied.
+    QVERIFY(std::is_sorted(watcher.entriesSeen.rbegin(), watcher.entriesSeen.rend()));
+    QVERIFY(!watcher.entriesSeen.isEmpty() && watcher.entriesSeen.first() > watcher.entriesSeen.last());
+    // The input went, and nothing of it was carried out after the run.
+    QCOMPARE(watcher.input, 0);
+    QCOMPARE(form_->List1->count(), 0);
+    QCOMPARE(form_->txtQuality->text(), QStringLiteral("75"));
+    QCOMPARE(progress, (QList<int>{0, 1, 2, 3, 4, 5}));
+    QVERIFY(!form_->prgRun->isVisible());
+    QCOMPARE(form_->lblStatus->text(), QStringLiteral("6 Converted successfully"));
 }
 
 QTEST_MAIN(ConversionRunTest)
