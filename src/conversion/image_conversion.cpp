@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -24,7 +25,19 @@ std::uint64_t bufferBytes(const BITMAPINFOHEADER& header, int depth) {
 
 }  // namespace
 
-bool ImageResult::commit() { return jpeg && jpeg->commit(); }
+bool ImageResult::commit() {
+    if (jpeg && jpeg->commit()) return true;
+    osError = imaging_os_error();
+    return false;
+}
+
+QString ImageResult::reason() const {
+    if (osError != 0) return QString::fromLocal8Bit(std::strerror(osError));
+    if (code == 0) return {};
+    QString text = QString::fromLatin1(imaging_strerror(code));
+    text[0] = text[0].toUpper();
+    return text;
+}
 
 ImageResult convertImage(const QString& source, const QString& target, qint32 quality) {
     ImageResult result;
@@ -36,23 +49,26 @@ ImageResult convertImage(const QString& source, const QString& target, qint32 qu
     const QByteArray sourceName = QFile::encodeName(source);
     const QByteArray targetName = QFile::encodeName(target);
 
+    const auto failed = [&result](ImageOutcome outcome, int code) {
+        result.outcome = outcome;
+        result.code = code;
+        result.osError = imaging_os_error();
+        return result;
+    };
     BITMAPINFOHEADER header{};
-    if (bmpinfo(sourceName.constData(), &header) != IMG_OK) return result;  // CannotFind
+    if (const int rc = bmpinfo(sourceName.constData(), &header)) return failed(ImageOutcome::CannotFind, rc);
     const int depth = bufferDepth(header);
     const int height = header.biHeight < 0 ? -header.biHeight : header.biHeight;
 
     ImageDescriptor image{};
-    if (allocimage(&image, header.biWidth, height, depth) != IMG_OK) {
-        result.outcome = ImageOutcome::NoMemory;
-        return result;
-    }
+    if (const int rc = allocimage(&image, header.biWidth, height, depth)) return failed(ImageOutcome::NoMemory, rc);
     if (const int loaded = loadbmp(sourceName.constData(), &image); loaded != IMG_OK) {
         freeimage(&image);
         // Gone since its header was read: it cannot be found any more.
-        result.outcome = loaded == IMG_ERR_OPEN && !QFileInfo::exists(source) ? ImageOutcome::CannotFind
-                         : loaded == IMG_ERR_NO_MEMORY                       ? ImageOutcome::NoMemory
-                                                                             : ImageOutcome::CannotLoad;
-        return result;
+        return failed(loaded == IMG_ERR_OPEN && !QFileInfo::exists(source) ? ImageOutcome::CannotFind
+                      : loaded == IMG_ERR_NO_MEMORY                       ? ImageOutcome::NoMemory
+                                                                          : ImageOutcome::CannotLoad,
+                      loaded);
     }
     if (depth == 1) {
         ImageDescriptor image8{};
@@ -67,10 +83,7 @@ ImageResult convertImage(const QString& source, const QString& target, qint32 qu
     auto jpeg = std::make_shared<PendingJpeg>();
     const int saved = savejpg_pending(targetName.constData(), &image, quality, jpeg.get());
     freeimage(&image);
-    if (saved != IMG_OK) {
-        result.outcome = ImageOutcome::CannotSave;
-        return result;
-    }
+    if (saved != IMG_OK) return failed(ImageOutcome::CannotSave, saved);
     result.outcome = ImageOutcome::Written;
     result.jpeg = std::move(jpeg);
     return result;

@@ -19,8 +19,12 @@ struct ImageResult {
     ImageOutcome outcome = ImageOutcome::CannotFind;
     std::shared_ptr<PendingJpeg> jpeg;  // Written: the JPEG to commit
     std::optional<FileStamp> source;  // the source as it was before it was read
+    int code = 0;  // the failing imaging call's IMG_ERR_* code
+    int osError = 0;  // and the system's reason behind it (errno), if any
     // Gives the JPEG its name; false when that fails.
     bool commit();
+    // Why it failed, in a line for the user ("No space left on device"); empty when nothing is known.
+    QString reason() const;
 };
 
 // Reads `source` and encodes `target` at `quality`. A target that is the

@@ -96,6 +96,7 @@ using namespace imaging;
 
 int bmpinfo(const char* filename, BITMAPINFOHEADER* bdat) {
     if (bdat == nullptr) return IMG_ERR_BAD_IMAGE;
+    noteOsError(0);
     SourceFile file;
     if (int rc = file.open(filename)) return rc;
     std::uint8_t head[kHeaderProbeBytes];
@@ -110,6 +111,7 @@ int bmpinfo(const char* filename, BITMAPINFOHEADER* bdat) {
 int loadbmp(const char* filename, ImageDescriptor* image) {
     if (image == nullptr || !image->allocated() || !isSupportedDepth(image->depth())) return IMG_ERR_BAD_IMAGE;
     ImageData& d = ImageAccess::data(*image);
+    noteOsError(0);
 
     SourceFile file;
     if (int rc = file.open(filename)) return rc;

@@ -29,6 +29,13 @@ const char* imaging_strerror(int code) {
 }
 
 namespace {
+thread_local int g_osError = 0;
+}  // namespace
+
+void imaging::noteOsError(int error) { g_osError = error; }
+int imaging_os_error() { return g_osError; }
+
+namespace {
 constexpr std::size_t kBufferCap = std::size_t{1} << 31;
 }
 

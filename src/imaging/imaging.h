@@ -33,6 +33,11 @@ constexpr int IMG_ERR_READ = -11;        // the file failed to read part-way (I/
 // A short English description of a result code, for tools and logs.
 const char* imaging_strerror(int code);
 
+// The system's error number (errno) behind the last failure of bmpinfo,
+// loadbmp, savejpg or savejpg_pending on this thread ("No space left on
+// device" and the like); 0 when that failure had no system reason.
+int imaging_os_error();
+
 // Largest pixel buffer allocimage hands out: 2 GiB, and never more than half
 // of the machine's physical memory, so that a hostile or absurd header ends
 // in IMG_ERR_NO_MEMORY instead of the process being killed.

@@ -66,6 +66,10 @@ inline std::uint32_t readU32(const std::uint8_t* p) {
 }
 inline std::int32_t readI32(const std::uint8_t* p) { return static_cast<std::int32_t>(readU32(p)); }
 
+// Keeps the system's reason (an errno value) for the failure about to be
+// returned, for imaging_os_error; 0 clears it at the start of a call.
+void noteOsError(int error);
+
 // A palette of 2^depth entries: the given colours, black for the rest.
 std::vector<RGBQUAD> fullPalette(std::span<const RGBQUAD> colours, int depth);
 

@@ -85,13 +85,13 @@ bool writeAll(FdDestination& dest, const JOCTET* data, std::size_t count) {
     if (failAfter >= 0 && dest.written + static_cast<long long>(count) > failAfter) {
         const auto part = static_cast<std::size_t>(std::max(0LL, failAfter - dest.written));
         (void)!::write(dest.fd, data, part);
-        errno = ENOSPC;
+        imaging::noteOsError(ENOSPC);
         return false;
     }
     while (count > 0) {
         const ssize_t n = ::write(dest.fd, data, count);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n <= 0) return imaging::noteOsError(n < 0 ? errno : ENOSPC), false;
         data += n;
         count -= static_cast<std::size_t>(n);
         dest.written += n;
@@ -196,6 +196,7 @@ bool PendingJpeg::commit() {
 }
 
 int savejpg_pending(const char* filename, const ImageDescriptor* image, int quality, PendingJpeg* out) {
+    imaging::noteOsError(0);
     if (out == nullptr) return IMG_ERR_WRITE;
     out->file_.reset();
     if (image == nullptr || !image->allocated() || !imaging::isSupportedDepth(image->depth())) return IMG_ERR_BAD_IMAGE;

@@ -33,9 +33,10 @@ int SourceFile::open(const char* path) {
         // Non-blocking, so that a pipe named like a bitmap cannot stall the caller.
         fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return IMG_ERR_OPEN;
+    if (fd < 0) return noteOsError(errno), IMG_ERR_OPEN;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        noteOsError(S_ISDIR(st.st_mode) ? EISDIR : errno);
         ::close(fd);
         return IMG_ERR_OPEN;
     }
@@ -50,12 +51,12 @@ int SourceFile::readSome(std::uint64_t offset, std::uint8_t* out, std::size_t ma
     const long long failFrom = g_failReadsFrom;
     while (got < max) {
         const std::uint64_t at = offset + got;
-        if (failFrom >= 0 && at + (max - got) > static_cast<std::uint64_t>(failFrom)) return IMG_ERR_READ;
+        if (failFrom >= 0 && at + (max - got) > static_cast<std::uint64_t>(failFrom)) return noteOsError(EIO), IMG_ERR_READ;
         // One call moves at most about 2 GiB.
         const std::size_t chunk = std::min<std::size_t>(max - got, std::size_t{1} << 30);
         const ssize_t n = ::pread(fd_, out + got, chunk, static_cast<off_t>(at));
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return IMG_ERR_READ;
+        if (n < 0) return noteOsError(errno), IMG_ERR_READ;
         if (n == 0) break;
         got += static_cast<std::size_t>(n);
     }

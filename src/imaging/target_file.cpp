@@ -1,5 +1,7 @@
 #include "target_file.h"
 
+#include "internal.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -42,7 +44,7 @@ bool TargetFile::open(const std::string& target) {
     if (procFdAvailable()) {
         fd_ = ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         if (fd_ >= 0) return true;
-        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return noteOsError(errno), false;
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
         temp_ = temporaryName(folder_, target_);
@@ -50,6 +52,7 @@ bool TargetFile::open(const std::string& target) {
         if (fd_ >= 0) return true;
         if (errno != EEXIST) break;
     }
+    noteOsError(errno);
     temp_.clear();
     return false;
 }
@@ -61,6 +64,7 @@ bool TargetFile::linkAnonymous() {
         if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp_.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
         if (errno != EEXIST) break;
     }
+    noteOsError(errno);
     temp_.clear();
     return false;
 }
@@ -72,6 +76,7 @@ bool TargetFile::commit() {
     fd_ = -1;
     // close() is where some file systems report a failed write.
     if (::close(fd) != 0 || std::rename(temp_.c_str(), target_.c_str()) != 0) {
+        noteOsError(errno);
         discard();
         return false;
     }

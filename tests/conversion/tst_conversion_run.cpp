@@ -167,7 +167,7 @@ void ConversionRunTest::failureInTheMiddleIsReportedAndSkipped() {
     queue({bitmap("first.bmp"), missing, bitmap("third.bmp")});
     convert();
     QCOMPARE(messages_.size(), 1);
-    QCOMPARE(messages_[0].prompt, QStringLiteral("Cannot find file ") + missing);
+    QCOMPARE(messages_[0].prompt, QStringLiteral("Cannot find file ") + missing + "\nNo such file or directory");
     QCOMPARE(messages_[0].style, vbExclamation);
     QCOMPARE(messages_[0].title, QStringLiteral("Err encountered!"));
     QCOMPARE(messages_[0].pointer, vbHourglass);  // the run was under way
@@ -181,31 +181,29 @@ void ConversionRunTest::failureInTheMiddleIsReportedAndSkipped() {
 void ConversionRunTest::eachFailureHasItsMessage_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("fault");  // a medium failing under the conversion: "read" or "write"
     QTest::addColumn<QString>("prompt");  // %1: the source, %2: the target
-    QTest::addColumn<int>("failReadsFrom");  // an I/O error from this byte on (-1: none)
-    std::vector<std::uint8_t> bmp = fixture::encode(fixture::Variant{}, fixture::photo(20, 10, false));
-    QTest::newRow("not a bitmap") << "notes.bmp" << QByteArray("just some text") << "Cannot find file %1" << -1;
-    QTest::newRow("cut short") << "cut.bmp" << QByteArray(reinterpret_cast<const char*>(bmp.data()), 200)
-                               << "Cannot load file %1" << -1;
-    std::vector<std::uint8_t> huge = bmp;
+    const std::vector<std::uint8_t> bmp = fixture::encode(fixture::Variant{}, fixture::photo(20, 10, false));
+    const QByteArray good(reinterpret_cast<const char*>(bmp.data()), int(bmp.size()));
+    QByteArray huge = good.left(300);
     huge[21] = 0x40;  // width 2^30
     huge[25] = 0x40;  // height 2^30
-    QTest::newRow("too large for memory") << "huge.bmp" << QByteArray(reinterpret_cast<const char*>(huge.data()), 300)
-                                          << "Not enough memory" << -1;
-    QTest::newRow("target is a folder") << "blocked.bmp" << QByteArray(reinterpret_cast<const char*>(bmp.data()), int(bmp.size()))
-                                        << "Cannot save file %2" << -1;
-    QTest::newRow("read fails part-way") << "flaky.bmp" << QByteArray(reinterpret_cast<const char*>(bmp.data()), int(bmp.size()))
-                                         << "Cannot load file %1" << 300;
-    QTest::newRow("target would be the source") << "photo.jpg"
-                                                << QByteArray(reinterpret_cast<const char*>(bmp.data()), int(bmp.size()))
-                                                << "Cannot save file %2" << -1;
+    QTest::newRow("not a bitmap") << "notes.bmp" << QByteArray("just some text") << ""
+                                  << "Cannot find file %1\nThe file is not a bitmap";
+    QTest::newRow("cut short") << "cut.bmp" << good.left(200) << "" << "Cannot load file %1\nThe bitmap is cut short";
+    QTest::newRow("too large for memory") << "huge.bmp" << huge << "" << "Not enough memory\n%1";
+    QTest::newRow("target is a folder") << "blocked.bmp" << good << "" << "Cannot save file %2\nIs a directory";
+    QTest::newRow("read fails part-way") << "flaky.bmp" << good << "read" << "Cannot load file %1\nInput/output error";
+    QTest::newRow("disk full") << "full.bmp" << good << "write" << "Cannot save file %2\nNo space left on device";
+    QTest::newRow("target would be the source") << "photo.jpg" << good << ""
+                                                << "Cannot save file %2\nIt would replace the bitmap itself";
 }
 
 void ConversionRunTest::eachFailureHasItsMessage() {
     QFETCH(QString, name);
     QFETCH(QByteArray, bytes);
+    QFETCH(QString, fault);
     QFETCH(QString, prompt);
-    QFETCH(int, failReadsFrom);
     const QString source = dir_->filePath(name);
     QFile f(source);
     QVERIFY(f.open(QIODevice::WriteOnly));
@@ -216,9 +214,11 @@ void ConversionRunTest::eachFailureHasItsMessage() {
 
     form_->chkKill->setChecked(true);  // even so, nothing may be deleted
     queue({source});
-    imaging_fail_reads_from(failReadsFrom);
+    imaging_fail_reads_from(fault == "read" ? 300 : -1);
+    imaging_fail_writes_after(fault == "write" ? 100 : -1);
     convert();
     imaging_fail_reads_from(-1);
+    imaging_fail_writes_after(-1);
     const QString expected = QString(prompt).replace("%1", source).replace("%2", baseNameOf(source) + ".jpg");
     QCOMPARE(prompts(), QStringList{expected});
     QCOMPARE(messages_[0].title, QStringLiteral("Err encountered!"));
@@ -269,7 +269,7 @@ void ConversionRunTest::deleteOptionOnlyAfterACompleteSave() {
     const QString gone = bitmap("gone.bmp");
     queue({kept, gone});
     convert();
-    QCOMPARE(prompts(), QStringList{QStringLiteral("Cannot save file ") + dir_->filePath("kept.jpg")});
+    QCOMPARE(prompts(), QStringList{QStringLiteral("Cannot save file ") + dir_->filePath("kept.jpg") + "\nIs a directory"});
     QVERIFY(QFile::exists(kept));
     QVERIFY(!QFile::exists(gone));
     QCOMPARE(jpegInfo(dir_->filePath("gone.jpg")).width, 40);
@@ -319,9 +319,9 @@ void ConversionRunTest::oneRunNeverWritesATargetTwice_data() {
     QTest::addColumn<QString>("second");  // after pair.bmp: the same JPEG under another spelling
     QTest::addColumn<bool>("ownFile");  // a bitmap of its own, or pair.bmp again
     QTest::addColumn<QString>("prompt");
-    QTest::newRow("letter case") << "pair.BMP" << true << "Cannot save file %1/pair.jpg";
-    QTest::newRow("linked folder") << "link/pair.BMP" << true << "Cannot save file %1/link/pair.jpg";
-    QTest::newRow("the same file through a link") << "link/pair.bmp" << false << "Cannot find file %1/link/pair.bmp";
+    QTest::newRow("letter case") << "pair.BMP" << true << "Cannot save file %1/pair.jpg\nAnother entry of this run has just written it";
+    QTest::newRow("linked folder") << "link/pair.BMP" << true << "Cannot save file %1/link/pair.jpg\nAnother entry of this run has just written it";
+    QTest::newRow("the same file through a link") << "link/pair.bmp" << false << "Cannot find file %1/link/pair.bmp\nNo such file or directory";
 }
 
 void ConversionRunTest::oneRunNeverWritesATargetTwice() {
@@ -358,7 +358,7 @@ void ConversionRunTest::oneRunNeverWritesATargetTwice() {
     broken.close();
     queue({broken.fileName(), bitmap("twin.dib")});
     convert();
-    QCOMPARE(prompts(), QStringList{QStringLiteral("Cannot find file ") + broken.fileName()});
+    QCOMPARE(prompts(), QStringList{QStringLiteral("Cannot find file ") + broken.fileName() + "\nThe file is not a bitmap"});
     QVERIFY(QFile::exists(dir_->filePath("twin.jpg")));
 }
 
@@ -411,7 +411,7 @@ void ConversionRunTest::longRunsReportInListOrder() {
     for (int i = 0; i < 14; ++i) {
         if (i % 4 == 1) {
             entries << dir_->filePath(QStringLiteral("gap%1.bmp").arg(i));
-            expected << QStringLiteral("Cannot find file ") + entries.back();
+            expected << QStringLiteral("Cannot find file ") + entries.back() + "\nNo such file or directory";
         } else {
             entries << bitmap(QStringLiteral("run%1.bmp").arg(i), i % 2 ? 8 : 24, 50 + i, 20);
             written << entries.back();
