@@ -4,6 +4,7 @@
 #include "check_box.h"
 #include "dir_list_box.h"
 #include "drive_list_box.h"
+#include "drives.h"
 #include "file_list_box.h"
 #include "form_runtime.h"
 #include "list_box.h"
@@ -70,6 +71,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
 
     // The lists as the window is created: on the working folder, before any handler listens.
     try {
+        rememberCurrentFolder(QDir::currentPath());
         Dir1->setPath(QDir::currentPath());
         File1->setPath(Dir1->Path());
         Drive1->setDrive(Dir1->Path());

@@ -28,6 +28,7 @@ private slots:
     void otherDriveErrorsAreReportedWithoutFallback();
     void noEndlessFallbackWhenTheRootIsGoneToo();
     void aFolderThatCannotBeMadeCurrent();
+    void aDriveThatVanishesFallsBackToTheRoot();
     void enterOpensAFolder();
 
 private:
@@ -41,6 +42,7 @@ private:
     std::unique_ptr<frmMain> form_;
     QStringList messages_;
     QSet<QString> unreadable_;
+    QList<DriveInfo> drives_;
 };
 
 void FolderBrowserTest::init() {
@@ -51,12 +53,12 @@ void FolderBrowserTest::init() {
                              "camera/Photos/.hidden.bmp", "stick/x.bmp"})
         touch(file);
     QVERIFY(QDir().mkdir(path("camera/Photos/folder.bmp")));  // a folder is no file
-    const QList<DriveInfo> fake = {{QStringLiteral("/"), QString()},
-                                   {path("camera"), QStringLiteral("Camera")},
-                                   {path("stick"), QString()},
-                                   {path("gone"), QStringLiteral("USB")}};
+    drives_ = {{QStringLiteral("/"), QString()},
+               {path("camera"), QStringLiteral("Camera")},
+               {path("stick"), QString()},
+               {path("gone"), QStringLiteral("USB")}};
     unreadable_.clear();
-    setDriveSource([fake] { return fake; },
+    setDriveSource([this] { return drives_; },
                    [this](const QString& root) { return !unreadable_.contains(root) && QFileInfo(root).isDir(); });
     messages_.clear();
     setMsgBoxHook([this](const QString& prompt, int style, const QString& title) {
@@ -108,7 +110,7 @@ void FolderBrowserTest::choosingAFolderMovesTheFileListAndTheDrive() {
     form_->Dir1->setPath(path("stick"));
     QCOMPARE(form_->Drive1->Drive(), path("stick"));
     QCOMPARE(form_->File1->List(0), QStringLiteral("x.bmp"));
-    QCOMPARE(QDir::currentPath(), path("stick"));
+    QCOMPARE(QDir::currentPath(), path("camera/Photos"));  // the process's own never follows
     QTRY_VERIFY(form_->cmdAddAll->isEnabled());
 }
 
@@ -168,6 +170,16 @@ void FolderBrowserTest::aFolderThatCannotBeMadeCurrent() {
     QCOMPARE(form_->File1->ListCount(), 2);
     QVERIFY(!form_->bDirBusy);
     QCOMPARE(messages_, QStringList());
+}
+
+void FolderBrowserTest::aDriveThatVanishesFallsBackToTheRoot() {
+    form_->Dir1->setPath(path("stick"));
+    drives_.removeAt(2);  // unplugged
+    QTest::mouseClick(form_->Drive1, Qt::LeftButton);  // opens the drive list
+    QCOMPARE(messages_, QStringList{"The selected drive is not available."});
+    QCOMPARE(form_->Drive1->Drive(), QStringLiteral("/"));
+    QCOMPARE(form_->Dir1->Path(), QStringLiteral("/"));
+    QCOMPARE(sFilePath, QStringLiteral("/"));
 }
 
 void FolderBrowserTest::enterOpensAFolder() {

@@ -10,7 +10,7 @@ DriveListBox::DriveListBox(QWidget* parent) : QComboBox(parent) {
     });
 }
 
-void DriveListBox::fill() {
+bool DriveListBox::fill() {
     const QString selected = currentData().toString();
     filling_ = true;
     clear();
@@ -18,6 +18,7 @@ void DriveListBox::fill() {
     const int again = findData(selected);
     setCurrentIndex(again >= 0 ? again : -1);
     filling_ = false;
+    return again >= 0 || selected.isEmpty();
 }
 
 void DriveListBox::setDrive(const QString& text) {
@@ -36,7 +37,9 @@ void DriveListBox::setDrive(const QString& text) {
 }
 
 void DriveListBox::showPopup() {
-    // Media come and go: show the drives as they are now.
-    fill();
+    if (!fill()) {
+        emit Change();
+        return;
+    }
     QComboBox::showPopup();
 }

@@ -21,9 +21,12 @@ signals:
     void Change();
 
 protected:
+    // Media come and go: the list shows the drives as they are now. When the
+    // shown drive has gone, Change follows instead, as for a drive that cannot be read.
     void showPopup() override;
 
 private:
-    void fill();
+    // Re-reads the drives; false when the selected one is gone.
+    bool fill();
     bool filling_ = false;
 };

@@ -87,11 +87,7 @@ bool driveOf(const QString& path, DriveInfo* drive) {
 
 QString currentFolderOf(const DriveInfo& drive) {
     const auto remembered = currentFolders().constFind(drive.root);
-    if (remembered != currentFolders().constEnd()) return *remembered;
-    const QString working = QDir::currentPath();
-    DriveInfo holder;
-    if (driveOf(working, &holder) && holder.root == drive.root) return working;
-    return drive.root;
+    return remembered != currentFolders().constEnd() ? *remembered : drive.root;
 }
 
 void rememberCurrentFolder(const QString& folder) {

@@ -28,7 +28,7 @@ bool driveAvailable(const QString& root);
 bool driveOf(const QString& path, DriveInfo* drive);
 
 // The current folder of each drive: its root until a folder on it is made
-// current; the drive holding the working folder starts there.
+// current (the window starts its own drive on the folder it starts in).
 QString currentFolderOf(const DriveInfo& drive);
 void rememberCurrentFolder(const QString& folder);
 

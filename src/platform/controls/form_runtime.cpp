@@ -5,9 +5,11 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
 #include <QRegularExpression>
+#include <unistd.h>
 
 namespace {
 
@@ -69,7 +71,10 @@ bool Kill(const QString& path) {
 KillHook setKillHook(KillHook hook) { return std::exchange(killHook(), std::move(hook)); }
 
 void ChDir(const QString& folder) {
-    const bool done = chDirHook() ? chDirHook()(folder) : QDir::setCurrent(folder);
+    // Current for the program only: the process's working folder stays where
+    // it is, so that a drive Pellicor merely shows is never kept busy.
+    const QByteArray name = QFile::encodeName(folder);
+    const bool done = chDirHook() ? chDirHook()(folder) : QFileInfo(folder).isDir() && ::access(name.constData(), X_OK) == 0;
     if (!done) throw RuntimeError{errPathNotFound, QStringLiteral("Path not found")};
     rememberCurrentFolder(folder);
 }

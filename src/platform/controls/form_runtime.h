@@ -45,8 +45,9 @@ bool Kill(const QString& path);
 using KillHook = std::function<bool(const QString& path)>;
 KillHook setKillHook(KillHook hook);
 
-// Makes a folder the current folder of its drive (and of the process);
-// throws RuntimeError when it cannot be done.
+// Makes a folder the current folder of its drive, for the program (the
+// process's working folder never follows); throws RuntimeError when the
+// folder cannot be entered.
 void ChDir(const QString& folder);
 using ChDirHook = std::function<bool(const QString& folder)>;  // false: fail
 ChDirHook setChDirHook(ChDirHook hook);
