@@ -3,6 +3,7 @@
 #include "version_info.h"
 
 #include <QApplication>
+#include <QDir>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -76,6 +77,9 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(
         QStringLiteral("%1.%2.%3").arg(version_info::Major).arg(version_info::Minor).arg(version_info::Revision));
     frmMain form;
+    // The window has taken the folder it starts in; the process leaves it, so
+    // that no drive it was started on is kept busy while Pellicor runs.
+    QDir::setCurrent(QDir::rootPath());
     form.show();
     return app.exec();
 }

@@ -40,6 +40,9 @@ void DirListBox::keyPressEvent(QKeyEvent* event) {
 }
 
 void DirListBox::setPath(const QString& folder) {
+    // No folder is named by nothing (a relative name would depend on the
+    // process's working folder, which the program does not use).
+    if (folder.isEmpty()) throw RuntimeError{errPathNotFound, QStringLiteral("Path not found")};
     const QString clean = QDir::cleanPath(QDir(folder).absolutePath());
     const QFileInfo info(clean);
     if (!info.isDir()) throw RuntimeError{errPathNotFound, QStringLiteral("Path not found")};
