@@ -19,7 +19,10 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QShowEvent>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
 #include <QTimer>
 
 namespace {
@@ -40,6 +43,25 @@ QLabel* label(QWidget* parent, const char* name, const QString& caption, const Q
     l->setFocusPolicy(Qt::NoFocus);
     return l;
 }
+
+// The status line, which shows a focus frame while its strip has the focus
+// (the strip takes the focus in the window's tab order).
+class StatusLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        QLabel::paintEvent(event);
+        if (!parentWidget()->hasFocus()) return;
+        QStylePainter painter(this);
+        QStyleOptionFocusRect frame;
+        frame.initFrom(this);
+        frame.rect = rect();
+        frame.state |= QStyle::State_KeyboardFocusChange;  // however the focus came
+        painter.drawPrimitive(QStyle::PE_FrameFocusRect, frame);
+    }
+};
 
 QIcon programIcon() {
     QIcon icon;
@@ -87,6 +109,14 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     connect(List1, &ListBox::DblClick, this, &frmMain::List1_DblClick);
     connect(List1, &ListBox::OLEDragDrop, this, &frmMain::List1_OLEDragDrop);
     connect(List1, &ListBox::MouseMove, this, &frmMain::List1_MouseMove);
+    // Keys: Delete in the list as Remove List, Enter in the quality box as
+    // Convert (when it can be pressed), F1 for the About window.
+    connect(List1, &ListBox::DeleteKey, this, &frmMain::cmdRemoveAll_Click);
+    connect(txtQuality, &QLineEdit::returnPressed, this, [this] {
+        if (cmdConvert->isEnabled()) cmdConvert->click();
+    });
+    connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this, &frmMain::Image1_Click);
+    PicStatus->installEventFilter(this);
     // Direct connections: a change handler runs inside the set that raised it.
     connect(Drive1, &DriveListBox::Change, this, &frmMain::Drive1_Change, Qt::DirectConnection);
     connect(Dir1, &DirListBox::Change, this, &frmMain::Dir1_Change, Qt::DirectConnection);
@@ -150,7 +180,10 @@ void frmMain::createControls() {
     PicStatus->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     PicStatus->setFocusPolicy(Qt::StrongFocus);
     PicStatus->setGeometry(twipsRect(0, 5775, 6705, 300));
-    lblStatus = label(PicStatus, "lblStatus", QStringLiteral("Ready"), twipsRect(80, 20, 6495, 255));
+    lblStatus = new StatusLabel(QStringLiteral("Ready"), PicStatus);
+    lblStatus->setObjectName(QStringLiteral("lblStatus"));
+    lblStatus->setGeometry(twipsRect(80, 20, 6495, 255));
+    lblStatus->setFocusPolicy(Qt::NoFocus);
     lblStatus->setAutoFillBackground(true);
     prgRun = new QProgressBar(PicStatus);
     prgRun->setObjectName(QStringLiteral("prgRun"));

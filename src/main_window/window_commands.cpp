@@ -19,6 +19,8 @@ void frmMain::Image1_Click() { ShowAboutWindow(this); }
 void frmMain::lblTittel_Click(int) { ShowAboutWindow(this); }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == PicStatus && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
+        lblStatus->update();  // its focus frame
     if (event->type() == QEvent::MouseButtonRelease) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         const auto* widget = static_cast<QWidget*>(watched);

@@ -5,11 +5,13 @@
 #include "drives.h"
 #include "file_list_box.h"
 #include "form_runtime.h"
+#include "frmAbout.h"
 #include "frmMain.h"
 #include "list_box.h"
 #include "modPellicor.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -35,6 +37,7 @@ private slots:
     void noLimitOnTheNumberOfEntries();
     void tooltipShowsTheEntryUnderThePointer();
     void browseQueueRemoveConvert();
+    void keysDoWhatTheMouseDoes();
 
 private:
     QString file(const QString& name) const { return dir_->filePath(name); }
@@ -309,6 +312,46 @@ void ConversionListTest::browseQueueRemoveConvert() {
     // "Delete BMP" is on at the first start: only the bitmap left out remains, and JPEGs are not listed.
     QCOMPARE(form_->File1->ListCount(), 1);
     QCOMPARE(form_->File1->List(0), QStringLiteral("Boat.bmp"));
+}
+
+void ConversionListTest::keysDoWhatTheMouseDoes() {
+    // Enter and Space on a file queue it, as a double-click does.
+    form_->File1->setCurrentRow(0);
+    QTest::keyClick(form_->File1, Qt::Key_Return);
+    form_->File1->setCurrentRow(1);
+    QTest::keyClick(form_->File1, Qt::Key_Space);
+    QCOMPARE(entries(), (QStringList{file("a.bmp"), file("B.bmp")}));
+    // Delete takes the selected entries out, as Remove List does.
+    form_->List1->item(0)->setSelected(true);
+    QTest::keyClick(form_->List1, Qt::Key_Delete);
+    QCOMPARE(entries(), QStringList{file("B.bmp")});
+    QCOMPARE(form_->lblStatus->text(), QStringLiteral("1 Available After Removing"));
+    // Typing a folder's first letters moves to it.
+    QVERIFY(QDir(dir_->path()).mkdir("Zebra"));
+    form_->Dir1->Refresh();
+    QTest::keyClicks(form_->Dir1, "ze");
+    QCOMPARE(form_->Dir1->currentItem()->text(), QStringLiteral("Zebra"));
+    // F1 opens the About window.
+    int abouts = 0;
+    setAboutHook([&abouts](QWidget*) { ++abouts; });
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    QTest::keyClick(form_.get(), Qt::Key_F1);
+    QCOMPARE(abouts, 1);
+    setAboutHook({});
+    // The status strip shows that it has the focus.
+    const QImage unfocused = form_->lblStatus->grab().toImage();
+    form_->PicStatus->setFocus();
+    QVERIFY(form_->lblStatus->grab().toImage() != unfocused);
+    // Enter in the quality box presses Convert, when it can be pressed.
+    QSignalSpy converts(form_->cmdConvert, &QPushButton::clicked);
+    setMsgBoxHook([](const QString&, int, const QString&) {});  // B.bmp is no bitmap
+    form_->Timer1_Timer();
+    QTest::keyClick(form_->txtQuality, Qt::Key_Return);
+    QCOMPARE(converts.count(), 1);
+    QCOMPARE(entries(), QStringList());
+    form_->Timer1_Timer();
+    QTest::keyClick(form_->txtQuality, Qt::Key_Return);
+    QCOMPARE(converts.count(), 1);
 }
 
 QTEST_MAIN(ConversionListTest)

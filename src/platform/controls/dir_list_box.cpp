@@ -8,14 +8,36 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QStyle>
+#include <QStyledItemDelegate>
 
 namespace {
 
 constexpr int kFolderRole = Qt::UserRole;
+constexpr int kDepthRole = Qt::UserRole + 1;
+
+// Folders indented by their depth in the drawing, not in their names, so
+// that typing a folder's first letters finds it.
+class IndentedFolders : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyleOptionViewItem indented = option;
+        indented.rect.setLeft(option.rect.left() + indent(option, index));
+        QStyledItemDelegate::paint(painter, indented, index);
+    }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return QStyledItemDelegate::sizeHint(option, index) + QSize(indent(option, index), 0);
+    }
+
+private:
+    static int indent(const QStyleOptionViewItem& option, const QModelIndex& index) {
+        return index.data(kDepthRole).toInt() * 2 * option.fontMetrics.horizontalAdvance(QLatin1Char(' '));
+    }
+};
 
 }  // namespace
 
-DirListBox::DirListBox(QWidget* parent) : QListWidget(parent) {}
+DirListBox::DirListBox(QWidget* parent) : QListWidget(parent) { setItemDelegate(new IndentedFolders(this)); }
 
 void DirListBox::open(const QListWidgetItem* entry) {
     if (entry == nullptr) return;
@@ -81,14 +103,16 @@ void DirListBox::fill() {
     int depth = 0;
     for (const QString& folder : chain) {
         const QString name = depth == 0 ? folder : QFileInfo(folder).fileName();
-        auto* entry = new QListWidgetItem(open, QString(depth * 2, QLatin1Char(' ')) + name, this);
+        auto* entry = new QListWidgetItem(open, name, this);
         entry->setData(kFolderRole, folder);
+        entry->setData(kDepthRole, depth);
         ++depth;
     }
     const QDir dir(path_);
     for (const QString& name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase)) {
-        auto* entry = new QListWidgetItem(closed, QString(depth * 2, QLatin1Char(' ')) + name, this);
+        auto* entry = new QListWidgetItem(closed, name, this);
         entry->setData(kFolderRole, dir.filePath(name));
+        entry->setData(kDepthRole, depth);
     }
     setCurrentRow(static_cast<int>(chain.size()) - 1);
     setUpdatesEnabled(true);

@@ -1,6 +1,7 @@
 #include "file_list_box.h"
 
 #include <QDir>
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 FileListBox::FileListBox(QWidget* parent) : QListWidget(parent) {
@@ -25,6 +26,15 @@ void FileListBox::mouseDoubleClickEvent(QMouseEvent* event) {
     if (under == nullptr) return;
     setCurrentItem(under);  // as after the double-click's first click
     emit DblClick();
+}
+
+void FileListBox::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) && event->modifiers() == Qt::NoModifier) {
+        if (currentItem() != nullptr) emit DblClick();
+        return;
+    }
+    QListWidget::keyPressEvent(event);
 }
 
 QString FileListBox::List(int index) const {

@@ -26,6 +26,8 @@ signals:
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    // Enter or Space on the current file does what a double-click on it does.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QString path_;

@@ -4,6 +4,7 @@
 
 #include <QDragEnterEvent>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QStyledItemDelegate>
 #include <QToolTip>
@@ -94,6 +95,14 @@ void ListBox::mouseDoubleClickEvent(QMouseEvent* event) {
     if (under == nullptr) return;
     setCurrentItem(under);  // as after the double-click's first click
     emit DblClick();
+}
+
+void ListBox::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+        emit DeleteKey();
+        return;
+    }
+    QListWidget::keyPressEvent(event);
 }
 
 void ListBox::mouseMoveEvent(QMouseEvent* event) {

@@ -40,11 +40,13 @@ public:
 
 signals:
     void DblClick();
+    void DeleteKey();  // Delete pressed: the selected entries are to go
     void OLEDragDrop(const QMimeData* data);
     void MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers shift, double x, double y);  // twips
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     bool viewportEvent(QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
