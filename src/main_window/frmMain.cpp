@@ -89,6 +89,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     dialogFont.setPointSize(8);
     setFont(dialogFont);
     createControls();
+    fitToText();
     setMsgBoxOwner(this);
 
     // The lists as the window is created: on the working folder, before any handler listens.
@@ -155,9 +156,7 @@ void frmMain::createControls() {
     const QString killTip = QStringLiteral(" Delete All BMP files after Finished Converting ");
     lblKill = label(this, "lblKill", QStringLiteral("  Delete BMP"), twipsRect(4305, 5310, 945, 195));
     lblKill->setToolTip(killTip);
-    lblKill->adjustSize();
     lblTitle = label(this, "lblTitle", QStringLiteral("% Quality"), twipsRect(5880, 120, 645, 195));
-    lblTitle->adjustSize();
 
     File1 = new FileListBox(this);
     File1->setObjectName(QStringLiteral("File1"));
@@ -220,8 +219,7 @@ void frmMain::createControls() {
 void frmMain::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     // The status strip is docked to the bottom edge, as wide as the window.
-    const int stripHeight = twipsToPixels(300);
-    PicStatus->setGeometry(0, height() - stripHeight, width(), stripHeight);
+    PicStatus->setGeometry(0, height() - PicStatus->height(), width(), PicStatus->height());
     Form_Resize();
 }
 

@@ -96,7 +96,15 @@ protected:
 
 private:
     void createControls();
+    void fitToText();  // main_window/layout.cpp
     void keepOnAScreen();
+    // The resize rules' sizes in twips. They are the design's; a larger font
+    // resolution grows them so that every text shows whole (see fitToText).
+    double outerHeight_ = 6480;
+    double minimumOuterWidth_ = 6855;
+    double exitOffset_ = 1440;  // Exit's left edge from the window's right edge
+    double qualityOffset_ = 1000;  // "% Quality" and its box
+    double titleOffset_ = 2000;  // what the titles' width leaves of the window's
     bool loaded_ = false;
     void AddFileToList(ListBox& list, const QString& path);  // conversion_list/
     void ShowListItemTip(QWidget* control, double y);

@@ -1,11 +1,19 @@
 // The window's geometry in twips, and the layout that follows its width.
+#include "dir_list_box.h"
+#include "drive_list_box.h"
+#include "file_list_box.h"
+#include "fit_to_text.h"
 #include "frmMain.h"
 #include "list_box.h"
 #include "twips.h"
 
+#include <QCheckBox>
+#include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -17,11 +25,9 @@ constexpr int kFrameHeight = 27;
 constexpr int kFrameLeft = 5;
 constexpr int kFrameTop = 22;
 
-constexpr double kOuterHeight = 6480;
-constexpr double kMinimumOuterWidth = 6855;
-
 void setLeftEdge(QWidget* w, double twips) { w->move(twipsToPixels(twips), w->y()); }
 void setWidthOf(QWidget* w, double twips) { w->resize(twipsToPixels(twips), w->height()); }
+void moveBy(QWidget* w, int dx, int dy) { w->move(w->pos() + QPoint(dx, dy)); }
 
 }  // namespace
 
@@ -44,25 +50,85 @@ int frmMain::WindowState() const {
     return 0;
 }
 
+// The design is drawn for a 96-dpi font. At a larger font resolution each
+// control grows to show its text whole and pushes what follows it: down the
+// window, and right along the row of buttons. The window's height and its
+// smallest width grow with them; at 96 dpi nothing moves.
+void frmMain::fitToText() {
+    // The header: the subtitle under the title, the quality box under its caption.
+    const int title = growFitToText(lblTittel[0]).height();
+    moveBy(lblTittel[1], 0, title);
+    const int underTitles = title + growFitToText(lblTittel[1]).height();
+    const int caption = growFitToText(lblTitle).height();
+    moveBy(txtQuality, 0, caption);
+    const int header = std::max(underTitles, caption + growFitToText(txtQuality).height());
+
+    // The browsers and the list below it; the list reaches as low as the browsers.
+    for (QWidget* w : std::initializer_list<QWidget*>{Drive1, Dir1, File1, List1}) moveBy(w, 0, header);
+    const int drive = growFitToText(Drive1).height();
+    moveBy(Dir1, 0, drive);
+    moveBy(File1, 0, drive);
+    List1->resize(List1->width(), List1->height() + drive);
+    const int body = header + drive;
+
+    // The row of buttons: each grows and moves the ones after it right; Exit,
+    // held at the right edge, grows leftwards. The check box and its caption
+    // stay centred on the buttons.
+    int right = 0, taller = 0;
+    for (QWidget* w : std::initializer_list<QWidget*>{cmdConvert, cmdAddAll, cmdRemoveAll, chkKill, lblKill}) {
+        moveBy(w, right, body);
+        const QSize grown = growFitToText(w);
+        right += grown.width();
+        if (qobject_cast<QPushButton*>(w))
+            taller = std::max(taller, grown.height());
+        else
+            moveBy(w, 0, -grown.height() / 2);
+    }
+    moveBy(cmdExit, 0, body);
+    exitOffset_ += pixelsToTwips(growFitToText(cmdExit).width());
+    moveBy(chkKill, 0, taller / 2);
+    moveBy(lblKill, 0, taller / 2);
+
+    // The status strip under them, as tall as its line needs.
+    const int above = body + taller;
+    const int status = growFitToText(lblStatus).height();
+    PicStatus->setGeometry(PicStatus->geometry().adjusted(0, above, 0, above + status));
+    ImgBakgrunn->resize(ImgBakgrunn->width(), ImgBakgrunn->height() + above);
+    outerHeight_ += pixelsToTwips(above + status);
+
+    // "% Quality" and its box stay inside the window's right edge; the titles
+    // give way to them.
+    const int column = std::max(lblTitle->width(), txtQuality->width());
+    const double shift = std::max(0.0, pixelsToTwips(column + kFrameWidth) - qualityOffset_);
+    qualityOffset_ += shift;
+    titleOffset_ += shift;
+    // The smallest width keeps Exit clear of the delete box's caption and the titles whole.
+    double smallest = std::max(minimumOuterWidth_, pixelsToTwips(lblKill->geometry().right() + 1) + exitOffset_);
+    for (QLabel* t : lblTittel) smallest = std::max(smallest, titleOffset_ + pixelsToTwips(textNeed(t).width()));
+    minimumOuterWidth_ = pixelsToTwips(static_cast<int>(std::ceil(smallest / kTwipsPerPixel)));
+    setFixedHeight(twipsToPixels(outerHeight_) - kFrameHeight);
+    setMinimumWidth(twipsToPixels(minimumOuterWidth_) - kFrameWidth);
+}
+
 void frmMain::Form_Resize() {
     if (WindowState() != 0) return;  // a minimized window keeps its layout
     // Disabling the window below takes the focus away; it comes back after.
     QWidget* focus = focusWidget();
-    if (Height() != kOuterHeight) {
-        setHeight(kOuterHeight);
+    if (Height() != outerHeight_) {
+        setHeight(outerHeight_);
         setEnabled(false);
     }
-    if (Width() < kMinimumOuterWidth) {
-        setWidth(kMinimumOuterWidth);
+    if (Width() < minimumOuterWidth_) {
+        setWidth(minimumOuterWidth_);
         setEnabled(false);
     }
     setWidthOf(ImgBakgrunn, Width());
-    setLeftEdge(cmdExit, Width() - 1440);
-    setLeftEdge(txtQuality, Width() - 1000);
-    setLeftEdge(lblTitle, Width() - 1000);
+    setLeftEdge(cmdExit, Width() - exitOffset_);
+    setLeftEdge(txtQuality, Width() - qualityOffset_);
+    setLeftEdge(lblTitle, Width() - qualityOffset_);
     setWidthOf(List1, Width() - 3240);
-    setWidthOf(lblTittel[0], Width() - 2000);
-    setWidthOf(lblTittel[1], Width() - 2000);
+    setWidthOf(lblTittel[0], Width() - titleOffset_);
+    setWidthOf(lblTittel[1], Width() - titleOffset_);
     setEnabled(true);
     if (focus && !focusWidget()) focus->setFocus();
 }

@@ -1,0 +1,16 @@
+// A window's design sizes are the minimum: at a larger font resolution than
+// the design's 96 dpi a control grows to show its text whole.
+#pragma once
+
+#include <QSize>
+
+class QWidget;
+
+// What a control needs to show its text at its font: a label its text (a
+// word-wrapped one the height for its width), a button its caption inside
+// frame and margin, a check box a line's height, a text or drop-down box one
+// line inside its frame. Zero where the text sets no need.
+QSize textNeed(const QWidget* control);
+
+// Grows a control to its text's need where that is larger; returns the growth.
+QSize growFitToText(QWidget* control);
