@@ -111,14 +111,16 @@ void frmMain::fitToText() {
 }
 
 void frmMain::Form_Resize() {
-    if (WindowState() != 0) return;  // a minimized window keeps its layout
+    if (WindowState() == 1) return;  // a minimized window keeps its layout
     // Disabling the window below takes the focus away; it comes back after.
     QWidget* focus = focusWidget();
-    if (Height() != outerHeight_) {
+    // Maximized, the window manager sets the size; the layout follows it all the same.
+    const bool normal = WindowState() == 0;
+    if (normal && Height() != outerHeight_) {
         setHeight(outerHeight_);
         setEnabled(false);
     }
-    if (Width() < minimumOuterWidth_) {
+    if (normal && Width() < minimumOuterWidth_) {
         setWidth(minimumOuterWidth_);
         setEnabled(false);
     }

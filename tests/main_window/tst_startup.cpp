@@ -175,11 +175,12 @@ void StartupTest::windowsOffEveryScreenComeBack() {
 }
 
 void StartupTest::layoutFollowsTheWidth_data() {
-    QTest::addColumn<double>("width");
-    QTest::addColumn<double>("expected");
+    QTest::addColumn<double>("width");  // 0: maximized by the window manager
+    QTest::addColumn<double>("expected");  // 0: the screen's width
     QTest::newRow("the smallest width") << 6855.0 << 6855.0;
     QTest::newRow("the default width") << 9000.0 << 9000.0;
     QTest::newRow("dragged too narrow") << 5000.0 << 6855.0;
+    QTest::newRow("maximized") << 0.0 << 0.0;
 }
 
 void StartupTest::layoutFollowsTheWidth() {
@@ -187,7 +188,13 @@ void StartupTest::layoutFollowsTheWidth() {
     QFETCH(double, expected);
     frmMain& f = open();
     const QPoint browser = f.File1->pos(), convert = f.cmdConvert->pos(), status = f.lblStatus->pos();
-    f.setWidth(width);
+    if (width == 0) {
+        f.showMaximized();
+        QTRY_VERIFY(f.Width() > 9000);
+        expected = f.Width();
+    } else {
+        f.setWidth(width);
+    }
     QTRY_COMPARE(f.Width(), expected);
     f.Form_Resize();
     QCOMPARE(f.ImgBakgrunn->width(), twipsToPixels(expected));
