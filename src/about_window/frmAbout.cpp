@@ -1,5 +1,6 @@
 #include "frmAbout.h"
 
+#include "fit_to_text.h"
 #include "shell.h"
 #include "twips.h"
 #include "version_info.h"
@@ -62,6 +63,7 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
     createControls();
     connect(cbOK, &QPushButton::clicked, this, &frmAbout::cbOK_Click);
     Form_Load();
+    fitToText();
 }
 
 void frmAbout::createControls() {
@@ -118,6 +120,30 @@ void frmAbout::createControls() {
     cbOK->setDefault(true);  // Enter presses it; Esc rejects the dialog, which closes it the same way
     setTabOrder(cbOK, picLogo);
     cbOK->setFocus();
+}
+
+// The design is drawn for a 96-dpi font. At a larger font resolution the
+// texts grow: title, copyright and comments push one another, the rule and
+// the bottom line down; OK moves right of the links, with the picture above
+// it; the window grows to hold them.
+void frmAbout::fitToText() {
+    int down = 0;
+    for (QLabel* text : {lblTitle, lblCopyright, lblComments}) {
+        text->move(text->x(), text->y() + down);
+        down += growFitToText(text).height();
+    }
+    const QList<QWidget*> bottomLine = {lblTittel, lblHomePage, lblEMail, cbOK};
+    int bottom = 0;
+    for (QWidget* w : bottomLine) bottom = std::max(bottom, w->geometry().bottom());
+    for (QWidget* w : bottomLine + QList<QWidget*>{Frame1}) w->move(w->x(), w->y() + down);
+    for (QWidget* w : bottomLine) growFitToText(w);
+    for (QWidget* w : bottomLine) down = std::max(down, w->geometry().bottom() - bottom);
+    // OK keeps the window's margin from the mail link.
+    const int right = std::max(0, lblEMail->geometry().right() + 1 + picLogo->x() - cbOK->x());
+    for (QWidget* w : {static_cast<QWidget*>(cbOK), static_cast<QWidget*>(Image1)}) w->move(w->x() + right, w->y());
+    Frame1->resize(Frame1->width() + right, Frame1->height());
+    Image2->resize(Image2->size() + QSize(right, down));
+    setFixedSize(size() + QSize(right, down));
 }
 
 void frmAbout::Form_Load() {

@@ -40,6 +40,7 @@ protected:
 
 private:
     void createControls();
+    void fitToText();
 };
 
 // Shows the About window modally (a new one each time); tests replace it.
