@@ -4,17 +4,20 @@
 #include "drive_list_box.h"
 #include "file_list_box.h"
 #include "form_runtime.h"
+#include "frmAbout.h"
 #include "frmMain.h"
 #include "list_box.h"
 #include "twips.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStyleOptionComboBox>
 #include <QTimer>
 #include <QtTest>
 #include <memory>
@@ -35,6 +38,7 @@ private slots:
     void aDisabledButtonHandsItsFocusToAList();
     void exitClosesTheWindow();
     void everyMessageBoxOfARunIsCentredOnTheWindow();
+    void textsShowWhole();
 
 private:
     std::unique_ptr<frmMain> form_;
@@ -255,6 +259,59 @@ void MainWindowTest::everyMessageBoxOfARunIsCentredOnTheWindow() {
     QCOMPARE(offsets.size(), 2);
     for (const QPoint& offset : offsets)
         QVERIFY2(offset.manhattanLength() <= 4, qPrintable(QStringLiteral("off by %1,%2").arg(offset.x()).arg(offset.y())));
+}
+
+namespace {
+
+// The room a control's style gives its text, and what the text takes.
+QSize textRoom(QWidget* c) {
+    QStyleOptionButton button;
+    QStyleOptionComboBox box;
+    QStyleOptionFrame frame;
+    for (QStyleOption* o : std::initializer_list<QStyleOption*>{&button, &box, &frame}) o->initFrom(c);
+    frame.lineWidth = c->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, c);
+    if (qobject_cast<QPushButton*>(c)) return c->style()->subElementRect(QStyle::SE_PushButtonContents, &button, c).size();
+    if (qobject_cast<QComboBox*>(c)) return c->style()->subControlRect(QStyle::CC_ComboBox, &box, QStyle::SC_ComboBoxEditField, c).size();
+    if (qobject_cast<QLineEdit*>(c)) return c->style()->subElementRect(QStyle::SE_LineEditContents, &frame, c).size();
+    return c->size();
+}
+
+QSize textSize(QWidget* c) {
+    const QFontMetrics line(c->font());
+    if (auto* l = qobject_cast<QLabel*>(c)) return l->wordWrap() ? QSize(0, l->heightForWidth(l->width())) : l->sizeHint();
+    if (auto* b = qobject_cast<QPushButton*>(c)) return line.size(Qt::TextShowMnemonic, b->text());
+    return qobject_cast<QComboBox*>(c) || qobject_cast<QLineEdit*>(c) ? QSize(0, line.height()) : QSize();
+}
+
+}  // namespace
+
+// At the smallest width every text shows whole, inside its control and its
+// window, and no controls overlap but where the design lays one over another.
+// The suite runs this again at 144 dpi.
+void MainWindowTest::textsShowWhole() {
+    form_->resize(0, form_->height());
+    QTRY_COMPARE(form_->width(), form_->minimumWidth());
+    frmAbout about(form_.get());
+    const QStringList designed = {"chkKill lblKill", "lblTitle lblCopyright", "lblCopyright lblComments",
+                                  "lblTittel lblHomePage", "lblTittel lblEMail"};
+    for (QWidget* window : {static_cast<QWidget*>(form_.get()), static_cast<QWidget*>(&about)}) {
+        QList<QWidget*> controls;
+        for (QWidget* c : window->findChildren<QWidget*>()) {
+            auto* picture = qobject_cast<QLabel*>(c);
+            if (c->objectName().startsWith("qt_") || !c->isVisibleTo(window) || (picture && !picture->pixmap().isNull()))
+                continue;
+            const QString name = c->objectName();
+            QVERIFY2(textSize(c).boundedTo(textRoom(c)) == textSize(c), qPrintable(name + " clips its text"));
+            QVERIFY2(c->parentWidget()->rect().contains(c->geometry()), qPrintable(name + " is not inside"));
+            for (QWidget* other : controls) {
+                const QString pair = other->objectName() + ' ' + name, reversed = name + ' ' + other->objectName();
+                QVERIFY2(other->parentWidget() != c->parentWidget() || !other->geometry().intersects(c->geometry()) ||
+                             designed.contains(pair) || designed.contains(reversed),
+                         qPrintable(pair + ": overlap"));
+            }
+            controls << c;
+        }
+    }
 }
 
 QTEST_MAIN(MainWindowTest)
