@@ -104,7 +104,7 @@ private:
     double minimumOuterWidth_ = 6855;
     double exitOffset_ = 1440;  // Exit's left edge from the window's right edge
     double qualityOffset_ = 1000;  // "% Quality" and its box
-    double titleOffset_ = 2000;  // what the titles' width leaves of the window's
+    double titleOffset_ = 2000;  // the titles are as wide as the window less this
     bool loaded_ = false;
     void AddFileToList(ListBox& list, const QString& path);  // conversion_list/
     void ShowListItemTip(QWidget* control, double y);

@@ -96,8 +96,8 @@ void frmMain::fitToText() {
     ImgBakgrunn->resize(ImgBakgrunn->width(), ImgBakgrunn->height() + above);
     outerHeight_ += pixelsToTwips(above + status);
 
-    // "% Quality" and its box stay inside the window's right edge; the titles
-    // give way to them.
+    // "% Quality" and its box stay inside the window's right edge (the outer
+    // width less the frame); the titles give way to them.
     const int column = std::max(lblTitle->width(), txtQuality->width());
     const double shift = std::max(0.0, pixelsToTwips(column + kFrameWidth) - qualityOffset_);
     qualityOffset_ += shift;

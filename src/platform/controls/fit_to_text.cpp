@@ -2,7 +2,9 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QStyle>
 
 QSize textNeed(const QWidget* control) {
@@ -19,7 +21,9 @@ QSize textNeed(const QWidget* control) {
         return line.size(Qt::TextShowMnemonic, button->text()) + QSize(chrome, chrome);
     }
     // A text or drop-down box: one line inside its frame and a pixel of margin.
-    return QSize(0, line.height() + 2 * (metric(QStyle::PM_DefaultFrameWidth) + 1));
+    if (qobject_cast<const QLineEdit*>(control) || qobject_cast<const QComboBox*>(control))
+        return QSize(0, line.height() + 2 * (metric(QStyle::PM_DefaultFrameWidth) + 1));
+    return QSize();
 }
 
 QSize growFitToText(QWidget* control) {
