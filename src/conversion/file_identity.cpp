@@ -33,12 +33,10 @@ std::optional<FileStamp> fileStampOf(const QString& path) {
 
 bool WrittenTargets::contains(const QString& target) const {
     struct stat st {};
-    if (!statOf(target, st)) return false;
-    for (const FileId& id : written_)
-        if (id.device == st.st_dev && id.inode == st.st_ino) return true;
-    return false;
+    return statOf(target, st) && written_.count({st.st_dev, st.st_ino}) > 0;
 }
 
 void WrittenTargets::add(const QString& target) {
-    if (const std::optional<FileId> id = fileIdOf(target); id && id->name.isEmpty()) written_.push_back(*id);
+    struct stat st {};
+    if (statOf(target, st)) written_.insert({st.st_dev, st.st_ino});
 }

@@ -7,8 +7,9 @@
 #include <QByteArray>
 #include <QString>
 #include <optional>
+#include <set>
 #include <sys/types.h>
-#include <vector>
+#include <utility>
 
 struct FileId {
     dev_t device = 0;
@@ -45,5 +46,5 @@ public:
     void add(const QString& target);
 
 private:
-    std::vector<FileId> written_;
+    std::set<std::pair<dev_t, ino_t>> written_;  // a long run asks often
 };

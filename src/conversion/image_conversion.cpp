@@ -27,11 +27,14 @@ std::uint64_t bufferBytes(const BITMAPINFOHEADER& header, int depth) {
 
 bool ImageResult::commit() {
     if (jpeg && jpeg->commit()) return true;
+    outcome = ImageOutcome::CannotSave;
+    code = IMG_ERR_WRITE;
     osError = imaging_os_error();
     return false;
 }
 
 QString ImageResult::reason() const {
+    if (!why.isEmpty()) return why;
     if (osError != 0) return QString::fromLocal8Bit(std::strerror(osError));
     if (code == 0) return {};
     QString text = QString::fromLatin1(imaging_strerror(code));
@@ -39,11 +42,29 @@ QString ImageResult::reason() const {
     return text;
 }
 
+void ImageResult::refuse(const QString& reason) {
+    outcome = ImageOutcome::CannotSave;
+    why = reason;
+}
+
+QString failureText(const ImageResult& result, const QString& source, const QString& target) {
+    QString first;
+    QString second = result.reason();
+    switch (result.outcome) {
+    case ImageOutcome::CannotFind: first = QStringLiteral("Cannot find file ") + source; break;
+    case ImageOutcome::NoMemory: first = QStringLiteral("Not enough memory"), second = source; break;
+    case ImageOutcome::CannotLoad: first = QStringLiteral("Cannot load file ") + source; break;
+    case ImageOutcome::CannotSave: first = QStringLiteral("Cannot save file ") + target; break;
+    case ImageOutcome::Written: return {};
+    }
+    return second.isEmpty() ? first : first + QLatin1Char('\n') + second;
+}
+
 ImageResult convertImage(const QString& source, const QString& target, qint32 quality) {
     ImageResult result;
     result.source = fileStampOf(source);
     if (sameFile(source, target)) {
-        result.outcome = ImageOutcome::CannotSave;
+        result.refuse(QStringLiteral("It would replace the bitmap itself"));
         return result;
     }
     const QByteArray sourceName = QFile::encodeName(source);

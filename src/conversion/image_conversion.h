@@ -21,11 +21,19 @@ struct ImageResult {
     std::optional<FileStamp> source;  // the source as it was before it was read
     int code = 0;  // the failing imaging call's IMG_ERR_* code
     int osError = 0;  // and the system's reason behind it (errno), if any
-    // Gives the JPEG its name; false when that fails.
+    QString why;  // the program's own reason for refusing the save, if it did
+    // Gives the JPEG its name; false (and a failed save) when that fails.
     bool commit();
+    // Refuses the save for a reason of the program's own.
+    void refuse(const QString& reason);
     // Why it failed, in a line for the user ("No space left on device"); empty when nothing is known.
     QString reason() const;
 };
+
+// The window's words for a failed step: the first line says what failed
+// ("Cannot load file <source>", ...), the second which file or why; empty
+// for a JPEG that was written.
+QString failureText(const ImageResult& result, const QString& source, const QString& target);
 
 // Reads `source` and encodes `target` at `quality`. A target that is the
 // source itself is refused, as a save that cannot be done.

@@ -34,38 +34,15 @@ bool ConvertFile(const frmMain& form, const QString& source, const QString& targ
         }
         result = convertImage(source, target, *quality);
     }
-    if (result.outcome == ImageOutcome::Written) {
-        // Another spelling of a JPEG this run wrote (a.bmp, then a.BMP): the
-        // first picture stays, and this one is never given the name.
-        QString refusal;
-        if (written && written->contains(target))
-            refusal = QStringLiteral("Another entry of this run has just written it");
-        else if (!result.commit())
-            refusal = result.reason();
-        if (!refusal.isNull()) {
-            ReportConversionError(QStringLiteral("Cannot save file ") + target + QLatin1Char('\n') + refusal);
-            return false;
-        }
-        if (written) written->add(target);
-    }
-    // The message's first line says what failed; the second which file, or why.
-    const QString why = QLatin1Char('\n') + result.reason();
-    switch (result.outcome) {
-    case ImageOutcome::CannotFind:
-        ReportConversionError(QStringLiteral("Cannot find file ") + source + why);
+    // Another spelling of a JPEG this run wrote (a.bmp, then a.BMP): the first
+    // picture stays, and this one is never given the name.
+    if (result.outcome == ImageOutcome::Written && written && written->contains(target))
+        result.refuse(QStringLiteral("Another entry of this run has just written it"));
+    else if (result.outcome == ImageOutcome::Written && result.commit() && written)
+        written->add(target);
+    if (result.outcome != ImageOutcome::Written) {
+        ReportConversionError(failureText(result, source, target));
         return false;
-    case ImageOutcome::NoMemory:
-        ReportConversionError(QStringLiteral("Not enough memory\n") + source);
-        return false;
-    case ImageOutcome::CannotLoad:
-        ReportConversionError(QStringLiteral("Cannot load file ") + source + why);
-        return false;
-    case ImageOutcome::CannotSave:
-        ReportConversionError(QStringLiteral("Cannot save file ") + target +
-                              (result.code == 0 ? QStringLiteral("\nIt would replace the bitmap itself") : why));
-        return false;
-    case ImageOutcome::Written:
-        break;
     }
     if (form.chkKill->checkState() != Qt::Unchecked && isBitmapName(source)) {
         // Deleted only once its JPEG is surely on the disk, and only the file that was read.
