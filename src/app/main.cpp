@@ -1,4 +1,5 @@
 // Pellicor: converts Windows bitmap files into JPEG files in batches.
+#include "command_line.h"
 #include "frmMain.h"
 #include "version_info.h"
 
@@ -67,6 +68,7 @@ void whileChoosingPlatform(QtMsgType type, const QMessageLogContext& context, co
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const std::optional<int> status = runWithoutWindow(argc, argv)) return *status;  // --convert, --help, --version
     qtHandler = qInstallMessageHandler(whileChoosingPlatform);
     choosingPlatform = true;
     QApplication app(argc, argv);

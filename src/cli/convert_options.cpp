@@ -1,0 +1,127 @@
+#include "convert_options.h"
+
+#include "version_info.h"
+
+#include <QCommandLineParser>
+#include <QThread>
+#include <cstdio>
+
+namespace {
+
+constexpr int kMostJobs = 1024;
+
+void print(std::FILE* stream, const QString& text) {
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+Finished usageError(const QString& message) {
+    print(stderr, QStringLiteral("pellicor: %1\nTry 'pellicor --help' for more information.\n").arg(message));
+    return {kExitUsage};
+}
+
+// A whole number within [low, high], or nothing.
+std::optional<int> numberIn(const QString& text, int low, int high) {
+    bool ok = false;
+    const int n = text.toInt(&ok);
+    if (!ok || n < low || n > high) return std::nullopt;
+    return n;
+}
+
+QString helpText(const QCommandLineParser& parser) {
+    QString text = parser.helpText();
+    // Qt's usage line names only one of the two modes.
+    text.remove(0, text.indexOf(QLatin1Char('\n')) + 1);
+    return QStringLiteral("Usage: pellicor [FILE_OR_FOLDER...]\n"
+                          "       pellicor --convert [OPTIONS] PATH...\n\n") +
+           text;
+}
+
+}  // namespace
+
+bool wantsCommandLine(const QStringList& arguments) {
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& a = arguments[i];
+        if (a == QLatin1String("--")) break;
+        if (a == QLatin1String("--convert") || a == QLatin1String("--help") || a == QLatin1String("-h") ||
+            a == QLatin1String("--version") || a == QLatin1String("-v"))
+            return true;
+    }
+    return false;
+}
+
+std::variant<ConvertOptions, Finished> parseConvertOptions(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Converts Windows bitmap files (.bmp) into JPEG files.\n\n"
+        "Without --convert, opens the window with the given files queued (a folder\n"
+        "queues the bitmaps directly in it), or hands them to a window already open.\n"
+        "With --convert, converts without a window: each JPEG is written beside its\n"
+        "bitmap under the same name and appears only once it is complete."));
+    const QCommandLineOption convert(QStringLiteral("convert"), QStringLiteral("Convert without a window."));
+    const QCommandLineOption quality({QStringLiteral("q"), QStringLiteral("quality")},
+                                     QStringLiteral("JPEG quality, 1 to 100 (default 75)."), QStringLiteral("N"));
+    const QCommandLineOption deleteSources(
+        QStringLiteral("delete"), QStringLiteral("Delete each *.bmp source once its JPEG is safely on disk."));
+    const QCommandLineOption recursive({QStringLiteral("r"), QStringLiteral("recursive")},
+                                       QStringLiteral("Descend into the folders within folders."));
+    const QCommandLineOption outputDir({QStringLiteral("o"), QStringLiteral("output-dir")},
+                                       QStringLiteral("Write the JPEGs under DIR, keeping each path below the "
+                                                      "folder it was found in."),
+                                       QStringLiteral("DIR"));
+    const QCommandLineOption jobs({QStringLiteral("j"), QStringLiteral("jobs")},
+                                  QStringLiteral("Convert N files at a time (default: one per processor)."),
+                                  QStringLiteral("N"));
+    const QCommandLineOption skipExisting(
+        QStringLiteral("skip-existing"),
+        QStringLiteral("Leave a bitmap alone when its JPEG exists and is not older than it."));
+    const QCommandLineOption filesFrom(QStringLiteral("files-from"),
+                                       QStringLiteral("Read further paths from FILE, one a line ('-': standard input)."),
+                                       QStringLiteral("FILE"));
+    const QCommandLineOption nul({QStringLiteral("0"), QStringLiteral("null")},
+                                 QStringLiteral("The --files-from paths end with NUL characters, not lines."));
+    const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("Print nothing but errors."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version."));
+    parser.addOptions({convert, quality, deleteSources, recursive, outputDir, jobs, skipExisting, filesFrom, nul, quiet,
+                       help, version});
+    parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("Bitmap files and folders."),
+                                 QStringLiteral("PATH..."));
+
+    if (!parser.parse(arguments)) return usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        print(stdout, helpText(parser));
+        return Finished{};
+    }
+    if (parser.isSet(version)) {
+        print(stdout, QStringLiteral("pellicor %1\n").arg(version_info::Version));
+        return Finished{};
+    }
+    if (!parser.isSet(convert)) return usageError(QStringLiteral("these options need --convert"));
+
+    ConvertOptions options;
+    if (parser.isSet(quality)) {
+        const std::optional<int> q = numberIn(parser.value(quality), 1, 100);
+        if (!q) return usageError(QStringLiteral("invalid quality '%1' (a whole number from 1 to 100)").arg(parser.value(quality)));
+        options.quality = *q;
+    }
+    options.jobs = std::max(1, QThread::idealThreadCount());
+    if (parser.isSet(jobs)) {
+        const std::optional<int> j = numberIn(parser.value(jobs), 1, kMostJobs);
+        if (!j) return usageError(QStringLiteral("invalid number of jobs '%1' (1 to %2)").arg(parser.value(jobs)).arg(kMostJobs));
+        options.jobs = *j;
+    }
+    options.deleteSources = parser.isSet(deleteSources);
+    options.recursive = parser.isSet(recursive);
+    options.skipExisting = parser.isSet(skipExisting);
+    options.quiet = parser.isSet(quiet);
+    options.outputDir = parser.value(outputDir);
+    if (parser.isSet(outputDir) && options.outputDir.isEmpty()) return usageError(QStringLiteral("empty output folder"));
+    options.filesFrom = parser.value(filesFrom);
+    options.nulSeparated = parser.isSet(nul);
+    if (options.nulSeparated && !parser.isSet(filesFrom)) return usageError(QStringLiteral("-0 needs --files-from"));
+    options.paths = parser.positionalArguments();
+    if (options.paths.isEmpty() && !parser.isSet(filesFrom)) return usageError(QStringLiteral("no files or folders to convert"));
+    return options;
+}

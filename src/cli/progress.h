@@ -1,0 +1,51 @@
+// What a command-line run says on standard error: a line for each failure,
+// a progress bar while it works (only when that is a terminal), and a summary.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QString>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+struct RunCounts {
+    int converted = 0;
+    int failed = 0;
+    int skipped = 0;
+};
+
+class Progress {
+public:
+    Progress(bool quiet, bool terminal);
+    ~Progress();
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+    // The work ahead; the bar starts now.
+    void start(qint64 files, qint64 bytes);
+    void failure(const QString& line);
+    void fileDone(qint64 bytes);
+    // Takes the bar away and prints "N converted, M failed, K skipped in T s".
+    void finish(const RunCounts& counts);
+
+    // "12/200 [####------] 31.0 files/s 70.2 MB/s 0:05 left", cut to `columns`.
+    static QString barLine(qint64 done, qint64 files, qint64 doneBytes, qint64 bytes, double seconds, int columns);
+
+private:
+    void draw();  // with mutex_ held
+    void stopBar();
+
+    const bool quiet_;
+    const bool terminal_;
+    QElapsedTimer clock_;
+    std::atomic<qint64> doneFiles_{0};
+    std::atomic<qint64> doneBytes_{0};
+    qint64 files_ = 0;
+    qint64 bytes_ = 0;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    bool barShown_ = false;
+    std::thread bar_;
+};

@@ -1,0 +1,232 @@
+// `pellicor --convert` run as a user runs it: options and exit statuses,
+// folder trees, output folders, reruns, the progress bar, and Ctrl-C.
+#include "bmp_writer.h"
+
+#include <QProcess>
+#include <QtTest>
+#include <csignal>
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QString out, err;
+};
+
+void writeBitmap(const QString& path, int width = 16, int height = 12) {
+    QDir().mkpath(QFileInfo(path).path());
+    if (!fixture::writeFile(QFile::encodeName(path).toStdString(),
+                            fixture::encode(fixture::Variant{}, fixture::photo(width, height, false))))
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+// Starts and ends like a JPEG: nothing was cut short.
+bool completeJpeg(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    const QByteArray bytes = f.readAll();
+    return bytes.startsWith("\xFF\xD8") && bytes.endsWith("\xFF\xD9");
+}
+
+QStringList filesUnder(const QString& root) {
+    QStringList files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) files << QDir(root).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+}  // namespace
+
+class CommandLineTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void optionsAndExitStatuses_data();
+    void optionsAndExitStatuses();
+    void trees_data();
+    void trees();
+    void rerunSkipsWhatIsDone();
+    void progressOnATerminalOnly_data();
+    void progressOnATerminalOnly();
+    void ctrlCLeavesNoPartialJpegAndLosesNoSource();
+
+private:
+    Run run(const QStringList& arguments, const QByteArray& input = {}, const QByteArray& platform = {},
+            const QString& program = PELLICOR_PROGRAM);
+    std::unique_ptr<QTemporaryDir> dir_;
+};
+
+void CommandLineTest::init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    QDir::setCurrent(dir_->path());
+    // in/top.bmp  in/a/one.bmp  in/a/b/two.BMP  in/a/notes.txt  in/a/.hidden.bmp  in/link -> a
+    for (const char* name : {"in/top.bmp", "in/a/one.bmp", "in/a/b/two.BMP", "in/a/.hidden.bmp"}) writeBitmap(name);
+    QFile notes("in/a/notes.txt");
+    QVERIFY(notes.open(QIODevice::WriteOnly));
+    QVERIFY(QFile::link("a", "in/link"));
+}
+
+Run CommandLineTest::run(const QStringList& arguments, const QByteArray& input, const QByteArray& platform,
+                         const QString& program) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // The command line needs no display at all.
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
+    if (!platform.isEmpty()) env.insert("QT_QPA_PLATFORM", platform);
+    p.setProcessEnvironment(env);
+    p.start(program, arguments);
+    p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(30000)) p.kill();
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(), p.readAllStandardError()};
+}
+
+void CommandLineTest::optionsAndExitStatuses_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("platform");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("output");  // what standard output and error start with
+    QTest::newRow("version") << QStringList{"--version"} << QByteArray() << 0 << "pellicor 3.0.0.60\n";
+    QTest::newRow("help") << QStringList{"--convert", "-h"} << QByteArray() << 0 << "Usage: pellicor [FILE_OR_FOLDER...]";
+    QTest::newRow("nothing to convert") << QStringList{"--convert"} << QByteArray() << 2 << "pellicor: no files or folders";
+    QTest::newRow("quality 0") << QStringList{"--convert", "-q", "0", "in"} << QByteArray() << 2 << "pellicor: invalid quality '0'";
+    QTest::newRow("quality 101") << QStringList{"--convert", "--quality=101", "in"} << QByteArray() << 2 << "pellicor: invalid quality '101'";
+    QTest::newRow("quality text") << QStringList{"--convert", "-q", "75%", "in"} << QByteArray() << 2 << "pellicor: invalid quality '75%'";
+    QTest::newRow("no jobs") << QStringList{"--convert", "-j", "0", "in"} << QByteArray() << 2 << "pellicor: invalid number of jobs '0'";
+    QTest::newRow("unknown option") << QStringList{"--convert", "--fast", "in"} << QByteArray() << 2 << "pellicor: Unknown option 'fast'";
+    QTest::newRow("list that is not there") << QStringList{"--convert", "--files-from", "nolist"} << QByteArray() << 2
+                                            << "pellicor: cannot read the list of files nolist";
+    QTest::newRow("missing file") << QStringList{"--convert", "gone.bmp", "in/top.bmp"} << QByteArray() << 1
+                                  << "Cannot find file gone.bmp\n1 converted, 1 failed, 0 skipped in ";
+    QTest::newRow("not a bitmap") << QStringList{"--convert", "--quiet", "in/a/notes.txt"} << QByteArray() << 1
+                                  << "Cannot find file in/a/notes.txt\n";
+    QTest::newRow("everything converted") << QStringList{"--convert", "-q", "100", "-j", "3", "in"} << QByteArray() << 0
+                                          << "1 converted, 0 failed, 0 skipped in ";
+}
+
+void CommandLineTest::optionsAndExitStatuses() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, platform);
+    QFETCH(int, status);
+    QFETCH(QString, output);
+    const Run r = run(arguments, {}, platform);
+    QVERIFY2((r.out + r.err).contains(output), qPrintable(r.out + r.err));
+    QCOMPARE(r.status, status);
+}
+
+void CommandLineTest::trees_data() {
+    QTest::addColumn<QStringList>("arguments");  // after --convert
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QStringList>("created");
+    QTest::addColumn<QStringList>("deleted");
+    QTest::addColumn<QString>("failures");
+    const QStringList all = {"in/a/b/two.jpg", "in/a/one.jpg", "in/top.jpg"};
+    QTest::newRow("folder") << QStringList{"in"} << QByteArray() << QStringList{"in/top.jpg"} << QStringList() << "";
+    // The linked folder is not walked again, hidden files are left out.
+    QTest::newRow("tree") << QStringList{"-r", "in"} << QByteArray() << all << QStringList() << "";
+    QTest::newRow("tree with delete") << QStringList{"-r", "--delete", "in"} << QByteArray() << all
+                                      << QStringList{"in/a/b/two.BMP", "in/a/one.bmp", "in/top.bmp"} << "";
+    QTest::newRow("tree into a folder") << QStringList{"-r", "-o", "out", "in", "in/a/b/two.BMP"} << QByteArray()
+                                        << QStringList{"out/a/b/two.jpg", "out/a/one.jpg", "out/top.jpg", "out/two.jpg"}
+                                        << QStringList() << "";
+    QTest::newRow("tree into a folder, deleting") << QStringList{"-r", "--delete", "-o", "out/x", "in/a"} << QByteArray()
+                                                  << QStringList{"out/x/b/two.jpg", "out/x/one.jpg"}
+                                                  << QStringList{"in/a/b/two.BMP", "in/a/one.bmp"} << "";
+    QTest::newRow("a folder and a file in it") << QStringList{"in", "in/top.bmp"} << QByteArray() << QStringList{"in/top.jpg"}
+                                               << QStringList() << "";
+    QTest::newRow("one JPEG reached twice") << QStringList{"in/a/one.bmp", "in/link/one.bmp"} << QByteArray()
+                                            << QStringList{"in/a/one.jpg"} << QStringList()
+                                            << "Cannot save file in/link/one.jpg\n";
+    QTest::newRow("output folder blocked by a file") << QStringList{"-o", "in/top.bmp", "in/a"} << QByteArray() << QStringList()
+                                                     << QStringList() << "Cannot save file in/top.bmp/one.jpg\n";
+    QTest::newRow("list from find") << QStringList{"-0", "--files-from", "-"} << QByteArray("in/top.bmp\0in/a/b", 17)
+                                    << QStringList{"in/a/b/two.jpg", "in/top.jpg"} << QStringList() << "";
+}
+
+void CommandLineTest::trees() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, input);
+    QFETCH(QStringList, created);
+    QFETCH(QStringList, deleted);
+    QFETCH(QString, failures);
+    QStringList expected = filesUnder(".") + created;
+    for (const QString& gone : deleted) expected.removeOne(gone);
+    expected.sort();
+    const Run r = run(QStringList{"--convert"} + arguments, input);
+    QCOMPARE(r.err.section('\n', 0, -3) + (failures.isEmpty() ? "" : "\n"), failures);
+    QCOMPARE(r.status, failures.isEmpty() ? 0 : 1);
+    QCOMPARE(filesUnder("."), expected);
+    for (const QString& jpeg : created) QVERIFY2(completeJpeg(jpeg), qPrintable(jpeg));
+}
+
+void CommandLineTest::rerunSkipsWhatIsDone() {
+    QCOMPARE(run({"--convert", "-r", "-o", "out", "in"}).status, 0);
+    const QDateTime firstWrite = QFileInfo("out/top.jpg").lastModified();
+    // A bitmap changed since its JPEG was written is done again; a JPEG from the future counts as done.
+    QFile changed("in/a/one.bmp");
+    QVERIFY(changed.open(QIODevice::ReadWrite));
+    QVERIFY(changed.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+    const Run r = run({"--convert", "-r", "-o", "out", "--skip-existing", "in"});
+    QVERIFY2(r.err.startsWith("1 converted, 0 failed, 2 skipped in "), qPrintable(r.err));
+    QCOMPARE(QFileInfo("out/top.jpg").lastModified(), firstWrite);
+    QVERIFY(QFileInfo("out/a/one.jpg").lastModified() > firstWrite);
+}
+
+void CommandLineTest::progressOnATerminalOnly_data() {
+    QTest::addColumn<bool>("terminal");
+    QTest::addColumn<bool>("quiet");
+    QTest::newRow("terminal") << true << false;
+    QTest::newRow("pipe") << false << false;
+    QTest::newRow("terminal, quiet") << true << true;
+    QTest::newRow("pipe, quiet") << false << true;
+}
+
+void CommandLineTest::progressOnATerminalOnly() {
+    QFETCH(bool, terminal);
+    QFETCH(bool, quiet);
+    const QStringList convert = {PELLICOR_PROGRAM, "--convert", "-r", "in", quiet ? "--quiet" : "-j2"};
+    // script(1) gives the command a terminal on its standard streams.
+    const Run r = terminal ? run({"-qec", convert.join(' '), "/dev/null"}, {}, {}, "script") : run(convert.mid(1));
+    QCOMPARE(r.status, 0);
+    const QString said = r.out + r.err;
+    if (quiet) {
+        QCOMPARE(said, QString());
+    } else if (!terminal) {
+        QVERIFY2(QRegularExpression("^3 converted, 0 failed, 0 skipped in [0-9]+\\.[0-9] s\n$").match(said).hasMatch(), qPrintable(said));
+    } else {
+        // Redrawn in place: files done of all, files and megabytes per second, time left; then taken away.
+        const QRegularExpression bar("^(\r[0-3]/3 \\[[#-]+\\] [0-9]+\\.[0-9] files/s [0-9]+\\.[0-9] MB/s [-:0-9]+ left\x1b\\[K)+"
+                                     "\r\x1b\\[K3 converted, 0 failed, 0 skipped in [0-9.]+ s\r\n$");
+        QVERIFY2(bar.match(said).hasMatch(), qPrintable(said.toUtf8().toPercentEncoding(" /#[]:.,-")));
+    }
+}
+
+void CommandLineTest::ctrlCLeavesNoPartialJpegAndLosesNoSource() {
+    // Large enough to stop in the middle, with files under way on both threads.
+    writeBitmap("big/f00.bmp", 1600, 1200);
+    for (int i = 1; i < 40; ++i) QVERIFY(QFile::copy("big/f00.bmp", QStringLiteral("big/f%1.bmp").arg(i, 2, 10, QLatin1Char('0'))));
+    QProcess p;
+    p.start(PELLICOR_PROGRAM, {"--convert", "--delete", "-j", "2", "big"});
+    QVERIFY(p.waitForStarted());
+    QElapsedTimer waited;
+    waited.start();
+    while (QDir("big").entryList({"*.jpg"}).isEmpty() && waited.elapsed() < 20000) QThread::msleep(1);
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), 130);
+    QVERIFY(p.readAllStandardError().contains("pellicor: stopping once the files under way are done\n"));
+    QStringList left = QDir("big").entryList(QDir::Files | QDir::Hidden);
+    for (int i = 0; i < 40; ++i) {
+        const QString name = QStringLiteral("big/f%1").arg(i, 2, 10, QLatin1Char('0'));
+        const bool converted = QFile::exists(name + ".jpg");
+        QVERIFY2(converted != QFile::exists(name + ".bmp"), qPrintable(name));  // one or the other, never neither
+        QVERIFY(!converted || completeJpeg(name + ".jpg"));
+        left.removeOne(QFileInfo(name + (converted ? ".jpg" : ".bmp")).fileName());
+    }
+    QCOMPARE(left, QStringList());  // no temporary file
+}
+
+QTEST_GUILESS_MAIN(CommandLineTest)
+#include "tst_command_line.moc"
