@@ -1,10 +1,9 @@
 // Pellicor: converts Windows bitmap files into JPEG files in batches.
 #include "command_line.h"
-#include "frmMain.h"
 #include "version_info.h"
+#include "window_start.h"
 
 #include <QApplication>
-#include <QDir>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -78,10 +77,5 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(version_info::Title);
     QApplication::setApplicationVersion(
         QStringLiteral("%1.%2.%3").arg(version_info::Major).arg(version_info::Minor).arg(version_info::Revision));
-    frmMain form;
-    // The window has taken the folder it starts in; the process leaves it, so
-    // that no drive it was started on is kept busy while Pellicor runs.
-    QDir::setCurrent(QDir::rootPath());
-    form.show();
-    return app.exec();
+    return runWindow(QApplication::arguments());
 }

@@ -98,6 +98,7 @@ void CommandLineTest::optionsAndExitStatuses_data() {
     QTest::newRow("unknown option") << QStringList{"--convert", "--fast", "in"} << QByteArray() << 2 << "pellicor: Unknown option 'fast'";
     QTest::newRow("list that is not there") << QStringList{"--convert", "--files-from", "nolist"} << QByteArray() << 2
                                             << "pellicor: cannot read the list of files nolist";
+    QTest::newRow("option for the window") << QStringList{"-r", "in"} << QByteArray("offscreen") << 2 << "pellicor: unknown option '-r'";
     QTest::newRow("missing file") << QStringList{"--convert", "gone.bmp", "in/top.bmp"} << QByteArray() << 1
                                   << "Cannot find file gone.bmp\n1 converted, 1 failed, 0 skipped in ";
     QTest::newRow("not a bitmap") << QStringList{"--convert", "--quiet", "in/a/notes.txt"} << QByteArray() << 1

@@ -1,0 +1,40 @@
+// Starting the window with files: they are queued as a drop would queue
+// them, or handed to the window already running on this desktop.
+#pragma once
+
+#include <QLocalServer>
+#include <QLockFile>
+#include <QStringList>
+
+class frmMain;
+
+// Queues the paths as one drop of files would; a folder gives the bitmaps
+// directly in it, as Add All would.
+void queueFiles(frmMain& form, const QStringList& paths);
+
+// The window of this user on this desktop that takes the files of later starts.
+class WindowInstance {
+public:
+    explicit WindowInstance(const QString& socketPath = defaultSocketPath());
+    ~WindowInstance();
+    WindowInstance(const WindowInstance&) = delete;
+    WindowInstance& operator=(const WindowInstance&) = delete;
+
+    // True when a running window took the paths (there must be some).
+    bool handOver(const QStringList& paths);
+    // Files handed over from now on arrive in `form`, unless another window takes them.
+    void serve(frmMain& form);
+
+    static QString defaultSocketPath();
+
+private:
+    QString path_;
+    QLockFile lock_;  // one start at a time decides who serves
+    QLocalServer server_;
+    bool anotherServes_ = false;
+};
+
+// The window's start: reads its arguments (files and folders; an unknown
+// option is a usage error), hands them over or opens the window, and gives
+// the exit status.
+int runWindow(const QStringList& arguments);
