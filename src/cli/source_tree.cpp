@@ -79,18 +79,18 @@ private:
             const QString name = QFile::decodeName(e->d_name);
             Entry entry{name};
             if (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN && !isBitmapName(name)) continue;
-            // Symbolic links are followed to files, never to folders.
             if (::fstatat(::dirfd(dir), e->d_name, &entry.st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-            if (S_ISLNK(entry.st.st_mode) && ::fstatat(::dirfd(dir), e->d_name, &entry.st, 0) == 0 &&
-                S_ISREG(entry.st.st_mode) && isBitmapName(name)) {
-                entries.push_back(entry);
-            } else if (S_ISDIR(entry.st.st_mode)) {
+            // Symbolic links are followed to files, never to folders.
+            if (S_ISLNK(entry.st.st_mode) &&
+                (::fstatat(::dirfd(dir), e->d_name, &entry.st, 0) != 0 || !S_ISREG(entry.st.st_mode)))
+                continue;
+            if (S_ISDIR(entry.st.st_mode)) {
                 if (!options_.recursive) continue;
                 entry.folder = true;
-                entries.push_back(entry);
-            } else if (S_ISREG(entry.st.st_mode) && isBitmapName(name)) {
-                entries.push_back(entry);
+            } else if (!S_ISREG(entry.st.st_mode) || !isBitmapName(name)) {
+                continue;
             }
+            entries.push_back(entry);
         }
         const bool readFailed = errno != 0;
         ::closedir(dir);

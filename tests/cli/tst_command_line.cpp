@@ -61,11 +61,11 @@ private:
 void CommandLineTest::init() {
     dir_ = std::make_unique<QTemporaryDir>();
     QDir::setCurrent(dir_->path());
-    // in/top.bmp  in/a/one.bmp  in/a/b/two.BMP  in/a/notes.txt  in/a/.hidden.bmp  in/link -> a
+    // in/top.bmp  in/a/one.bmp  in/a/b/two.BMP  in/a/notes.txt  in/a/.hidden.bmp  in/link.bmp -> a
     for (const char* name : {"in/top.bmp", "in/a/one.bmp", "in/a/b/two.BMP", "in/a/.hidden.bmp"}) writeBitmap(name);
     QFile notes("in/a/notes.txt");
     QVERIFY(notes.open(QIODevice::WriteOnly));
-    QVERIFY(QFile::link("a", "in/link"));
+    QVERIFY(QFile::link("a", "in/link.bmp"));
 }
 
 Run CommandLineTest::run(const QStringList& arguments, const QByteArray& input, const QByteArray& platform,
@@ -137,9 +137,9 @@ void CommandLineTest::trees_data() {
                                                   << QStringList{"in/a/b/two.BMP", "in/a/one.bmp"} << "";
     QTest::newRow("a folder and a file in it") << QStringList{"in", "in/top.bmp"} << QByteArray() << QStringList{"in/top.jpg"}
                                                << QStringList() << "";
-    QTest::newRow("one JPEG reached twice") << QStringList{"in/a/one.bmp", "in/link/one.bmp"} << QByteArray()
+    QTest::newRow("one JPEG reached twice") << QStringList{"in/a/one.bmp", "in/link.bmp/one.bmp"} << QByteArray()
                                             << QStringList{"in/a/one.jpg"} << QStringList()
-                                            << "Cannot save file in/link/one.jpg\n";
+                                            << "Cannot save file in/link.bmp/one.jpg\n";
     QTest::newRow("output folder blocked by a file") << QStringList{"-o", "in/top.bmp", "in/a"} << QByteArray() << QStringList()
                                                      << QStringList() << "Cannot save file in/top.bmp/one.jpg\n";
     QTest::newRow("list from find") << QStringList{"-0", "--files-from", "-"} << QByteArray("in/top.bmp\0in/a/b", 17)
