@@ -31,6 +31,8 @@ void catchStopSignals() {
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+    // A reader of our messages that went away (| head) must not stop a JPEG half named.
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 }  // namespace
