@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QSet>
 #include <QThreadPool>
+#include <cerrno>
+#include <cstring>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,16 +28,24 @@ bool namesASource(const QString& target, const SourceIds& sources) {
 QString commitAndDelete(const ConversionJob& job, ImageResult& result, WrittenTargets& written, SourceIds& sources,
                         bool deleteSources) {
     if (result.outcome == ImageOutcome::Written) {
-        if (written.contains(job.target) || namesASource(job.target, sources) || !result.commit())
-            result.outcome = ImageOutcome::CannotSave;
-        else
+        if (written.contains(job.target))
+            result.refuse(QStringLiteral("Another file of this run has just written it"));
+        else if (namesASource(job.target, sources))
+            result.refuse(QStringLiteral("It would replace a bitmap this run converts"));
+        else if (result.commit())
             written.add(job.target);
     }
-    if (result.outcome != ImageOutcome::Written) return failureText(result.outcome, job.source, job.target);
+    // One line each: the window's first line, then why.
+    if (result.outcome != ImageOutcome::Written)
+        return failureText(result, job.source, job.target).replace(QLatin1Char('\n'), QStringLiteral(": "));
     if (deleteSources && isBitmapName(job.source)) {
-        makeDurable(job.target);
-        if (!sourceUnchanged(job.source, result) || ::unlink(QFile::encodeName(job.source).constData()) != 0)
-            return QStringLiteral("Cannot delete file ") + job.source;
+        if (!makeDurable(job.target))
+            return QStringLiteral("Cannot delete file ") + job.source + QStringLiteral(": its JPEG could not be flushed to the disk");
+        if (!sourceUnchanged(job.source, result))
+            return QStringLiteral("Cannot delete file ") + job.source + QStringLiteral(": it was changed while it was being converted");
+        if (::unlink(QFile::encodeName(job.source).constData()) != 0)
+            return QStringLiteral("Cannot delete file ") + job.source + QStringLiteral(": ") +
+                   QString::fromLocal8Bit(std::strerror(errno));
         sources.erase({job.device, job.inode});  // its inode may now be given to a new file
     }
     return {};

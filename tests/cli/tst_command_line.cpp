@@ -102,7 +102,7 @@ void CommandLineTest::optionsAndExitStatuses_data() {
     QTest::newRow("missing file") << QStringList{"--convert", "gone.bmp", "in/top.bmp"} << QByteArray() << 1
                                   << "Cannot find file gone.bmp\n1 converted, 1 failed, 0 skipped in ";
     QTest::newRow("not a bitmap") << QStringList{"--convert", "--quiet", "in/a/notes.txt"} << QByteArray() << 1
-                                  << "Cannot find file in/a/notes.txt\n";
+                                  << "Cannot find file in/a/notes.txt: The file is not a bitmap\n";
     QTest::newRow("everything converted") << QStringList{"--convert", "-q", "100", "-j", "3", "in"} << QByteArray() << 0
                                           << "1 converted, 0 failed, 0 skipped in ";
 }
@@ -139,9 +139,9 @@ void CommandLineTest::trees_data() {
                                                << QStringList() << "";
     QTest::newRow("one JPEG reached twice") << QStringList{"in/a/one.bmp", "in/link.bmp/one.bmp"} << QByteArray()
                                             << QStringList{"in/a/one.jpg"} << QStringList()
-                                            << "Cannot save file in/link.bmp/one.jpg\n";
+                                            << "Cannot save file in/link.bmp/one.jpg: Another file of this run has just written it\n";
     QTest::newRow("output folder blocked by a file") << QStringList{"-o", "in/top.bmp", "in/a"} << QByteArray() << QStringList()
-                                                     << QStringList() << "Cannot save file in/top.bmp/one.jpg\n";
+                                                     << QStringList() << "Cannot save file in/top.bmp/one.jpg: Not a directory\n";
     QTest::newRow("list from find") << QStringList{"-0", "--files-from", "-"} << QByteArray("in/top.bmp\0in/a/b", 17)
                                     << QStringList{"in/a/b/two.jpg", "in/top.jpg"} << QStringList() << "";
 }
