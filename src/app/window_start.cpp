@@ -12,6 +12,7 @@
 #include <QUrl>
 #include <cstdio>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -88,11 +89,28 @@ bool WindowInstance::handOver(const QStringList& paths) {
     out.setVersion(QDataStream::Qt_6_4);
     out << absolute(paths);
     peer.write(message);
-    // A window busy converting reads it when its run ends.
+    // The window answers once it holds the paths (a window busy converting
+    // reads them when its run ends). One that closes before has not taken
+    // them: this start then opens a window of its own, and nothing is lost.
     while (peer.bytesToWrite() > 0 && peer.state() == QLocalSocket::ConnectedState) peer.waitForBytesWritten(-1);
-    const bool sent = peer.bytesToWrite() == 0;
+    while (peer.bytesAvailable() == 0 && peer.state() == QLocalSocket::ConnectedState) peer.waitForReadyRead(-1);
+    const bool taken = peer.bytesAvailable() > 0;
     peer.disconnectFromServer();
-    return sent;
+    if (!taken) anotherServes_ = false;
+    return taken;
+}
+
+void WindowInstance::take(frmMain& form, const QStringList& paths) {
+    // Files handed over during a run (its message boxes let the socket be
+    // read) are queued after it, never swept into the run.
+    if (form.isConverting()) {
+        pending_ << paths;
+        return;
+    }
+    queueFiles(form, paths);
+    form.setWindowState(form.windowState() & ~Qt::WindowMinimized);
+    form.raise();
+    form.activateWindow();
 }
 
 void WindowInstance::serve(frmMain& form) {
@@ -103,20 +121,22 @@ void WindowInstance::serve(frmMain& form) {
             QObject::connect(&server_, &QLocalServer::newConnection, &form, [this, &form] {
                 while (QLocalSocket* peer = server_.nextPendingConnection()) {
                     QObject::connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
-                    QObject::connect(peer, &QLocalSocket::readyRead, &form, [peer, &form] {
+                    QObject::connect(peer, &QLocalSocket::readyRead, &form, [this, peer, &form] {
                         QDataStream in(peer);
                         in.setVersion(QDataStream::Qt_6_4);
                         in.startTransaction();
                         QStringList paths;
                         in >> paths;
                         if (!in.commitTransaction()) return;  // more to come
-                        queueFiles(form, paths);
-                        form.setWindowState(form.windowState() & ~Qt::WindowMinimized);
-                        form.raise();
-                        form.activateWindow();
+                        take(form, paths);
+                        peer->write("\1", 1);
+                        peer->flush();
                     });
                 }
             });
+            QObject::connect(&form, &frmMain::runEnded, &form, [this, &form] {
+                if (!pending_.isEmpty()) take(form, std::exchange(pending_, {}));
+            }, Qt::QueuedConnection);
         }
     }
     if (lock_.isLocked()) lock_.unlock();

@@ -28,10 +28,13 @@ public:
     static QString defaultSocketPath();
 
 private:
+    void take(frmMain& form, const QStringList& paths);
+
     QString path_;
     QLockFile lock_;  // one start at a time decides who serves
     QLocalServer server_;
     bool anotherServes_ = false;
+    QStringList pending_;  // handed over during a run
 };
 
 // The window's start: reads its arguments (files and folders; an unknown

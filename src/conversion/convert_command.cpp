@@ -86,6 +86,7 @@ void frmMain::cmdConvert_Click() {
         return;
     }
     const InputDropped noInput;
+    converting_ = true;
     setMousePointer(vbHourglass);
     setStatus(QString::number(List1->count()) + QStringLiteral(" Converted successfully"));
 
@@ -130,8 +131,10 @@ void frmMain::cmdConvert_Click() {
         }
     }
     prgRun->hide();
+    converting_ = false;
     File1->Refresh();
     setMousePointer(vbDefault);
     if (failed > 0)
         setStatus(QStringLiteral("%1 Converted successfully, %2 Failed").arg(converted).arg(failed));
+    emit runEnded();
 }

@@ -83,9 +83,12 @@ public:
 
     // Sets the status line (every report overwrites the whole line).
     void setStatus(const QString& text);
+    // True while Convert works through the list.
+    bool isConverting() const { return converting_; }
 
 signals:
     void statusWritten(const QString& text);
+    void runEnded();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -108,4 +111,5 @@ private:
     bool loaded_ = false;
     void AddFileToList(ListBox& list, const QString& path);  // conversion_list/
     void ShowListItemTip(QWidget* control, double y);
+    bool converting_ = false;
 };
