@@ -35,10 +35,14 @@ int SourceFile::open(const char* path) {
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return noteOsError(errno), IMG_ERR_OPEN;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
         noteOsError(S_ISDIR(st.st_mode) ? EISDIR : errno);
         ::close(fd);
         return IMG_ERR_OPEN;
+    }
+    if (!S_ISREG(st.st_mode)) {  // a pipe or a device is there, but it is no bitmap file
+        ::close(fd);
+        return IMG_ERR_NOT_BMP;
     }
     fd_ = fd;
     size_ = static_cast<std::uint64_t>(st.st_size);

@@ -30,7 +30,7 @@ void FileListBox::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void FileListBox::keyPressEvent(QKeyEvent* event) {
     const int key = event->key();
-    if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) && event->modifiers() == Qt::NoModifier) {
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         if (currentItem() != nullptr) emit DblClick();
         return;
     }
