@@ -4,6 +4,7 @@
 #include "window_start.h"
 
 #include <QApplication>
+#include <QFile>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -68,6 +69,12 @@ void whileChoosingPlatform(QtMsgType type, const QMessageLogContext& context, co
 
 int main(int argc, char** argv) {
     if (const std::optional<int> status = runWithoutWindow(argc, argv)) return *status;  // --convert, --help, --version
+    {
+        // A wrong command line is said as such, even where no display could be found.
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i) arguments << QFile::decodeName(argv[i]);
+        if (!windowPaths(arguments)) return 2;
+    }
     qtHandler = qInstallMessageHandler(whileChoosingPlatform);
     choosingPlatform = true;
     QApplication app(argc, argv);

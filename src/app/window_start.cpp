@@ -28,7 +28,8 @@ QStringList absolute(const QStringList& paths) {
     return out;
 }
 
-// The files and folders of a window start; nothing after a usage error.
+}  // namespace
+
 std::optional<QStringList> windowPaths(const QStringList& arguments) {
     QStringList paths;
     bool optionsEnd = false;
@@ -47,8 +48,6 @@ std::optional<QStringList> windowPaths(const QStringList& arguments) {
     }
     return paths;
 }
-
-}  // namespace
 
 void queueFiles(frmMain& form, const QStringList& paths) {
     QList<QUrl> files;

@@ -5,6 +5,7 @@
 #include <QLocalServer>
 #include <QLockFile>
 #include <QStringList>
+#include <optional>
 
 class frmMain;
 
@@ -36,6 +37,10 @@ private:
     bool anotherServes_ = false;
     QStringList pending_;  // handed over during a run
 };
+
+// The files and folders of a window start, made absolute; nothing after a
+// usage error (said on standard error).
+std::optional<QStringList> windowPaths(const QStringList& arguments);
 
 // The window's start: reads its arguments (files and folders; an unknown
 // option is a usage error), hands them over or opens the window, and gives

@@ -32,12 +32,17 @@ QString commitAndDelete(const ConversionJob& job, ImageResult& result, WrittenTa
             result.refuse(QStringLiteral("Another file of this run has just written it"));
         else if (namesASource(job.target, sources))
             result.refuse(QStringLiteral("It would replace a bitmap this run converts"));
-        else if (result.commit())
+        else if (result.commit(!deleteSources))  // a run that deletes never replaces a picture it did not make
             written.add(job.target);
+        else if (result.osError == EEXIST)
+            result.refuse(QStringLiteral("A file of that name is there already, and with --delete none is replaced"));
     }
-    // One line each: the window's first line, then why.
-    if (result.outcome != ImageOutcome::Written)
-        return failureText(result, job.source, job.target).replace(QLatin1Char('\n'), QStringLiteral(": "));
+    // One line each: the window's first line, then why (a file's name may hold line breaks of its own).
+    if (result.outcome != ImageOutcome::Written) {
+        QString text = failureText(result, job.source, job.target);
+        if (const qsizetype cut = text.lastIndexOf(QLatin1Char('\n')); cut >= 0) text.replace(cut, 1, QStringLiteral(": "));
+        return text;
+    }
     if (deleteSources && isBitmapName(job.source)) {
         if (!makeDurable(job.target))
             return QStringLiteral("Cannot delete file ") + job.source + QStringLiteral(": its JPEG could not be flushed to the disk");

@@ -20,8 +20,15 @@ bool quietRun = false;
 
 extern "C" void askToStop(int signal) {
     int none = 0;
-    if (!stopSignal.compare_exchange_strong(none, signal) || quietRun) return;
-    static const char said[] = "\npellicor: stopping once the files under way are done\n";
+    if (!stopSignal.compare_exchange_strong(none, signal)) {
+        // Asked twice: stop now. A JPEG not yet named vanishes with the
+        // process, and no bitmap is deleted before its JPEG is on disk.
+        ::signal(signal, SIG_DFL);
+        ::raise(signal);
+        return;
+    }
+    if (quietRun) return;
+    static const char said[] = "\npellicor: stopping once the files under way are done (again to stop at once)\n";
     [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, said, sizeof said - 1);
 }
 

@@ -19,6 +19,11 @@ QString joinPath(const QString& folder, const QString& name) {
     return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
 }
 
+// Names that are no UTF-8 text reach us with U+FFFD in place of their bytes,
+// and two of them may read the same: such a name cannot be told apart, so it is not used.
+bool garbled(const QString& name) { return name.contains(QChar::ReplacementCharacter); }
+const QString kGarbled = QStringLiteral(": Its name is not UTF-8 text");
+
 bool notOlder(const timespec& a, const timespec& b) {
     return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec >= b.tv_nsec;
 }
@@ -36,7 +41,9 @@ public:
 
     void addPath(const QString& path) {
         struct stat st {};
-        if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+        if (garbled(path)) {
+            failure(QStringLiteral("Cannot find file ") + path + kGarbled);
+        } else if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
             failure(QStringLiteral("Cannot find file ") + path);
         } else if (S_ISDIR(st.st_mode)) {
             walkFolder(path, QString(), {});
@@ -88,6 +95,10 @@ private:
                 if (!options_.recursive) continue;
                 entry.folder = true;
             } else if (!S_ISREG(entry.st.st_mode) || !isBitmapName(name)) {
+                continue;
+            }
+            if (garbled(name)) {
+                failure(QStringLiteral("Cannot find file ") + joinPath(folder, name) + kGarbled);
                 continue;
             }
             entries.push_back(entry);

@@ -25,8 +25,8 @@ std::uint64_t bufferBytes(const BITMAPINFOHEADER& header, int depth) {
 
 }  // namespace
 
-bool ImageResult::commit() {
-    if (jpeg && jpeg->commit()) return true;
+bool ImageResult::commit(bool replace) {
+    if (jpeg && jpeg->commit(replace)) return true;
     outcome = ImageOutcome::CannotSave;
     code = IMG_ERR_WRITE;
     osError = imaging_os_error();

@@ -23,7 +23,7 @@ struct ImageResult {
     int osError = 0;  // and the system's reason behind it (errno), if any
     QString why;  // the program's own reason for refusing the save, if it did
     // Gives the JPEG its name; false (and a failed save) when that fails.
-    bool commit();
+    bool commit(bool replace = true);
     // Refuses the save for a reason of the program's own.
     void refuse(const QString& reason);
     // Why it failed, in a line for the user ("No space left on device"); empty when nothing is known.

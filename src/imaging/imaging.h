@@ -161,8 +161,9 @@ class TargetFile;
 
 // A JPEG written in full but not yet under its name, so that a caller
 // converting several files at once decides in its own order which ones
-// appear. commit() gives it its name, replacing any older file; a pending
-// JPEG dropped without commit leaves nothing behind.
+// appear. commit() gives it its name, replacing any older file unless
+// `replace` is false (then an existing file stays and commit fails with
+// EEXIST); a pending JPEG dropped without commit leaves nothing behind.
 class PendingJpeg {
 public:
     PendingJpeg();
@@ -170,7 +171,7 @@ public:
     PendingJpeg& operator=(PendingJpeg&&) noexcept;
     ~PendingJpeg();
     bool pending() const { return file_ != nullptr; }
-    bool commit();
+    bool commit(bool replace = true);
 
 private:
     friend int savejpg_pending(const char*, const ImageDescriptor*, int, PendingJpeg*);

@@ -188,9 +188,9 @@ PendingJpeg::PendingJpeg(PendingJpeg&&) noexcept = default;
 PendingJpeg& PendingJpeg::operator=(PendingJpeg&&) noexcept = default;
 PendingJpeg::~PendingJpeg() = default;
 
-bool PendingJpeg::commit() {
+bool PendingJpeg::commit(bool replace) {
     if (!file_) return false;
-    const bool done = file_->commit();
+    const bool done = file_->commit(replace);
     file_.reset();
     return done;
 }

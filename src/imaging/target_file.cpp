@@ -69,13 +69,28 @@ bool TargetFile::linkAnonymous() {
     return false;
 }
 
-bool TargetFile::commit() {
+namespace {
+
+// rename() that never replaces: atomic where the file system knows how, a
+// hard link (which fails on an existing name just as atomically) elsewhere.
+bool renameNoReplace(const char* from, const char* to) {
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    if (::link(from, to) != 0) return false;
+    ::unlink(from);
+    return true;
+}
+
+}  // namespace
+
+bool TargetFile::commit(bool replace) {
     if (fd_ < 0) return false;
     if (temp_.empty() && !linkAnonymous()) return false;
     const int fd = fd_;
     fd_ = -1;
     // close() is where some file systems report a failed write.
-    if (::close(fd) != 0 || std::rename(temp_.c_str(), target_.c_str()) != 0) {
+    if (::close(fd) != 0 ||
+        (replace ? std::rename(temp_.c_str(), target_.c_str()) : renameNoReplace(temp_.c_str(), target_.c_str()) ? 0 : -1) != 0) {
         noteOsError(errno);
         discard();
         return false;

@@ -16,7 +16,8 @@ public:
     bool open(const std::string& target);
     int fd() const { return fd_; }
     // Gives the written file the target's name, replacing any older file.
-    bool commit();
+    // Gives the file its name; with replace false an existing file keeps it (EEXIST).
+    bool commit(bool replace = true);
 
 private:
     bool linkAnonymous();

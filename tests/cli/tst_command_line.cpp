@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QtTest>
 #include <csignal>
+#include <fstream>
 
 namespace {
 
@@ -98,7 +99,8 @@ void CommandLineTest::optionsAndExitStatuses_data() {
     QTest::newRow("unknown option") << QStringList{"--convert", "--fast", "in"} << QByteArray() << 2 << "pellicor: Unknown option 'fast'";
     QTest::newRow("list that is not there") << QStringList{"--convert", "--files-from", "nolist"} << QByteArray() << 2
                                             << "pellicor: cannot read the list of files nolist";
-    QTest::newRow("option for the window") << QStringList{"-r", "in"} << QByteArray("offscreen") << 2 << "pellicor: unknown option '-r'";
+    // Said as a usage error, though no display could be found.
+    QTest::newRow("option for the window") << QStringList{"-r", "in"} << QByteArray() << 2 << "pellicor: unknown option '-r'";
     QTest::newRow("missing file") << QStringList{"--convert", "gone.bmp", "in/top.bmp"} << QByteArray() << 1
                                   << "Cannot find file gone.bmp\n1 converted, 1 failed, 0 skipped in ";
     QTest::newRow("not a bitmap") << QStringList{"--convert", "--quiet", "in/a/notes.txt"} << QByteArray() << 1
@@ -123,27 +125,38 @@ void CommandLineTest::trees_data() {
     QTest::addColumn<QStringList>("created");
     QTest::addColumn<QStringList>("deleted");
     QTest::addColumn<QString>("failures");
+    QTest::addColumn<QStringList>("before");  // more bitmaps, percent-encoded names; "!" for a file that is none
     const QStringList all = {"in/a/b/two.jpg", "in/a/one.jpg", "in/top.jpg"};
-    QTest::newRow("folder") << QStringList{"in"} << QByteArray() << QStringList{"in/top.jpg"} << QStringList() << "";
+    QTest::newRow("folder") << QStringList{"in"} << QByteArray() << QStringList{"in/top.jpg"} << QStringList() << "" << QStringList();
     // The linked folder is not walked again, hidden files are left out.
-    QTest::newRow("tree") << QStringList{"-r", "in"} << QByteArray() << all << QStringList() << "";
+    QTest::newRow("tree") << QStringList{"-r", "in"} << QByteArray() << all << QStringList() << "" << QStringList();
     QTest::newRow("tree with delete") << QStringList{"-r", "--delete", "in"} << QByteArray() << all
-                                      << QStringList{"in/a/b/two.BMP", "in/a/one.bmp", "in/top.bmp"} << "";
+                                      << QStringList{"in/a/b/two.BMP", "in/a/one.bmp", "in/top.bmp"} << "" << QStringList();
     QTest::newRow("tree into a folder") << QStringList{"-r", "-o", "out", "in", "in/a/b/two.BMP"} << QByteArray()
                                         << QStringList{"out/a/b/two.jpg", "out/a/one.jpg", "out/top.jpg", "out/two.jpg"}
-                                        << QStringList() << "";
+                                        << QStringList() << "" << QStringList();
     QTest::newRow("tree into a folder, deleting") << QStringList{"-r", "--delete", "-o", "out/x", "in/a"} << QByteArray()
                                                   << QStringList{"out/x/b/two.jpg", "out/x/one.jpg"}
-                                                  << QStringList{"in/a/b/two.BMP", "in/a/one.bmp"} << "";
+                                                  << QStringList{"in/a/b/two.BMP", "in/a/one.bmp"} << "" << QStringList();
     QTest::newRow("a folder and a file in it") << QStringList{"in", "in/top.bmp"} << QByteArray() << QStringList{"in/top.jpg"}
-                                               << QStringList() << "";
+                                               << QStringList() << "" << QStringList();
     QTest::newRow("one JPEG reached twice") << QStringList{"in/a/one.bmp", "in/link.bmp/one.bmp"} << QByteArray()
                                             << QStringList{"in/a/one.jpg"} << QStringList()
-                                            << "Cannot save file in/link.bmp/one.jpg: Another file of this run has just written it\n";
+                                            << "Cannot save file in/link.bmp/one.jpg: Another file of this run has just written it\n" << QStringList();
     QTest::newRow("output folder blocked by a file") << QStringList{"-o", "in/top.bmp", "in/a"} << QByteArray() << QStringList()
-                                                     << QStringList() << "Cannot save file in/top.bmp/one.jpg: Not a directory\n";
+                                                     << QStringList() << "Cannot save file in/top.bmp/one.jpg: Not a directory\n" << QStringList();
     QTest::newRow("list from find") << QStringList{"-0", "--files-from", "-"} << QByteArray("in/top.bmp\0in/a/b", 17)
-                                    << QStringList{"in/a/b/two.jpg", "in/top.jpg"} << QStringList() << "";
+                                    << QStringList{"in/a/b/two.jpg", "in/top.jpg"} << QStringList() << "" << QStringList();
+    // An earlier picture of the JPEG's name (here a bitmap named .jpg): a run that deletes keeps both.
+    QTest::newRow("delete never replaces a file") << QStringList{"--delete", "in"} << QByteArray() << QStringList() << QStringList()
+        << "Cannot save file in/top.jpg: A file of that name is there already, and with --delete none is replaced\n"
+        << QStringList{"in/top.jpg"};
+    // Bytes that are no UTF-8 read as U+FFFD, and then as that character's own name: neither is touched.
+    QTest::newRow("a name that is no UTF-8") << QStringList{"--delete", "in/x"} << QByteArray() << QStringList() << QStringList()
+        << QString::fromUtf8("Cannot find file in/x/\xEF\xBF\xBD.bmp: Its name is not UTF-8 text\n").repeated(2)
+        << QStringList{"in/x/%FF.bmp", "in/x/%EF%BF%BD.bmp"};
+    QTest::newRow("a line break in a name") << QStringList{"in/x"} << QByteArray() << QStringList() << QStringList()
+        << "Cannot find file in/x/a\nb.bmp: The file is not a bitmap\n" << QStringList{"!in/x/a%0Ab.bmp"};
 }
 
 void CommandLineTest::trees() {
@@ -152,6 +165,13 @@ void CommandLineTest::trees() {
     QFETCH(QStringList, created);
     QFETCH(QStringList, deleted);
     QFETCH(QString, failures);
+    QFETCH(QStringList, before);
+    for (const QString& name : before) {
+        const QByteArray path = QByteArray::fromPercentEncoding(name.toUtf8().mid(name.startsWith('!')));
+        QDir().mkpath(QFileInfo(QFile::decodeName(path)).path());
+        QVERIFY(fixture::writeFile(path.toStdString(), name.startsWith('!') ? std::vector<std::uint8_t>(9, 'x')
+                                                                             : fixture::encode(fixture::Variant{}, fixture::photo(4, 4, false))));
+    }
     QStringList expected = filesUnder(".") + created;
     for (const QString& gone : deleted) expected.removeOne(gone);
     expected.sort();
@@ -160,6 +180,10 @@ void CommandLineTest::trees() {
     QCOMPARE(r.status, failures.isEmpty() ? 0 : 1);
     QCOMPARE(filesUnder("."), expected);
     for (const QString& jpeg : created) QVERIFY2(completeJpeg(jpeg), qPrintable(jpeg));
+    for (const QString& name : before) {  // still what they were
+        std::ifstream kept(QByteArray::fromPercentEncoding(name.toUtf8().mid(name.startsWith('!'))).toStdString());
+        QVERIFY2(kept && kept.get() == (name.startsWith('!') ? 'x' : 'B'), qPrintable(name));
+    }
 }
 
 void CommandLineTest::rerunSkipsWhatIsDone() {
@@ -217,7 +241,7 @@ void CommandLineTest::ctrlCLeavesNoPartialJpegAndLosesNoSource() {
     ::kill(static_cast<pid_t>(p.processId()), SIGINT);
     QVERIFY(p.waitForFinished(20000));
     QCOMPARE(p.exitCode(), 130);
-    QVERIFY(p.readAllStandardError().contains("pellicor: stopping once the files under way are done\n"));
+    QVERIFY(p.readAllStandardError().contains("pellicor: stopping once the files under way are done (again to stop at once)\n"));
     QStringList left = QDir("big").entryList(QDir::Files | QDir::Hidden);
     for (int i = 0; i < 40; ++i) {
         const QString name = QStringLiteral("big/f%1").arg(i, 2, 10, QLatin1Char('0'));
