@@ -38,4 +38,6 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://corvane.example/freeware/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The window also comes up on Wayland-only desktops; the libraries know nothing of that plugin.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
 include(CPack)
