@@ -8,7 +8,7 @@
 // --batch only writes 200 photo-like 24-bit 1024x768 bitmaps to DIR.
 #include "bmp_writer.h"
 #include "imaging.h"
-#include "program_sequence.h"
+#include "load_sequence.h"
 
 #include <algorithm>
 #include <chrono>
@@ -50,10 +50,8 @@ fixture::Picture pictureFor(const Kind& k) {
 
 // The program's own sequence for one file.
 bool convert(const std::string& in, const std::string& out) {
-    BITMAPINFOHEADER header{};
     ImageDescriptor image{};
-    const char* step = "";
-    if (loadLikePellicor(in.c_str(), image, header, &step)) return false;
+    if (imaging::loadPicture(in.c_str(), image).code) return false;
     const bool ok = savejpg(out.c_str(), &image, 75) == 0;
     freeimage(&image);
     return ok;
@@ -66,11 +64,10 @@ struct Pixels {
 };
 
 Pixels decoded(const std::string& in) {
+    ImageDescriptor image{};
     BITMAPINFOHEADER h{};
     bmpinfo(in.c_str(), &h);
-    ImageDescriptor image{};
-    allocimage(&image, h.biWidth, std::abs(h.biHeight), h.biBitCount >= 16 ? 24 : 8);
-    loadbmp(in.c_str(), &image);
+    imaging::loadPicture(in.c_str(), image, {.depth = h.biBitCount >= 16 ? 24 : 8});
     Pixels px;
     px.width = image.width();
     px.height = image.height();

@@ -5,7 +5,7 @@
 //   bmp2jpg [-q N] [-j JOBS] -d OUTDIR IN.bmp...
 // A batch converts JOBS files at a time (default: one per processor).
 #include "imaging.h"
-#include "program_sequence.h"
+#include "load_sequence.h"
 
 #include <algorithm>
 #include <atomic>
@@ -65,6 +65,15 @@ bool writePnm(const std::string& path, const ImageDescriptor& image) {
 
 std::mutex outputLock;
 
+const char* stepName(imaging::LoadStep step) {
+    switch (step) {
+    case imaging::LoadStep::Info: return "bmpinfo";
+    case imaging::LoadStep::Allocate: return "allocimage";
+    case imaging::LoadStep::Load: return "loadbmp";
+    default: return "";
+    }
+}
+
 int fail(const char* in, const char* step, int rc) {
     const std::lock_guard<std::mutex> lock(outputLock);
     std::fprintf(stderr, "%s: %s failed: %s (%d)\n", in, step, imaging_strerror(rc), rc);
@@ -73,10 +82,10 @@ int fail(const char* in, const char* step, int rc) {
 
 int convert(const char* in, const std::string& out, int quality, const char* ppm) {
     const auto t0 = Clock::now();
-    BITMAPINFOHEADER header{};
     ImageDescriptor image{};
-    const char* step = "";
-    if (int rc = loadLikePellicor(in, image, header, &step)) return fail(in, step, rc);
+    const imaging::Loaded loaded = imaging::loadPicture(in, image);
+    if (loaded.code) return fail(in, stepName(loaded.failed), loaded.code);
+    const BITMAPINFOHEADER& header = loaded.header;
     if (ppm && !writePnm(ppm, image)) std::fprintf(stderr, "%s: cannot write %s\n", in, ppm);
     const auto t1 = Clock::now();
     const int rc = savejpg(out.c_str(), &image, quality);

@@ -1,6 +1,7 @@
 #include "image_conversion.h"
 
 #include "imaging.h"
+#include "load_sequence.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -10,11 +11,6 @@
 #include <unistd.h>
 
 namespace {
-
-int bufferDepth(const BITMAPINFOHEADER& header) {
-    const int depth = static_cast<qint16>(header.biBitCount);
-    return depth >= 16 ? 24 : depth;
-}
 
 std::uint64_t bufferBytes(const BITMAPINFOHEADER& header, int depth) {
     const std::uint64_t width = header.biWidth > 0 ? static_cast<std::uint64_t>(header.biWidth) : 0;
@@ -76,30 +72,21 @@ ImageResult convertImage(const QString& source, const QString& target, qint32 qu
         result.osError = imaging_os_error();
         return result;
     };
-    BITMAPINFOHEADER header{};
-    if (const int rc = bmpinfo(sourceName.constData(), &header)) return failed(ImageOutcome::CannotFind, rc);
-    const int depth = bufferDepth(header);
-    const int height = header.biHeight < 0 ? -header.biHeight : header.biHeight;
-
     ImageDescriptor image{};
-    if (const int rc = allocimage(&image, header.biWidth, height, depth)) return failed(ImageOutcome::NoMemory, rc);
-    if (const int loaded = loadbmp(sourceName.constData(), &image); loaded != IMG_OK) {
-        freeimage(&image);
+    const imaging::Loaded loaded = imaging::loadPicture(sourceName.constData(), image);
+    switch (loaded.failed) {
+    case imaging::LoadStep::None:
+        break;
+    case imaging::LoadStep::Info:
+        return failed(ImageOutcome::CannotFind, loaded.code);
+    case imaging::LoadStep::Allocate:
+        return failed(ImageOutcome::NoMemory, loaded.code);
+    case imaging::LoadStep::Load:
         // Gone since its header was read: it cannot be found any more.
-        return failed(loaded == IMG_ERR_OPEN && !QFileInfo::exists(source) ? ImageOutcome::CannotFind
-                      : loaded == IMG_ERR_NO_MEMORY                       ? ImageOutcome::NoMemory
-                                                                          : ImageOutcome::CannotLoad,
-                      loaded);
-    }
-    if (depth == 1) {
-        ImageDescriptor image8{};
-        if (allocimage(&image8, header.biWidth, height, 8) == IMG_OK) {
-            if (convert1bitto8bit(&image, &image8) == IMG_OK) {
-                freeimage(&image);
-                copyimgdes(&image8, &image);
-            }
-            freeimage(&image8);  // the 8-bit buffer lives on in `image` when it took it
-        }
+        return failed(loaded.code == IMG_ERR_OPEN && !QFileInfo::exists(source) ? ImageOutcome::CannotFind
+                      : loaded.code == IMG_ERR_NO_MEMORY                       ? ImageOutcome::NoMemory
+                                                                               : ImageOutcome::CannotLoad,
+                      loaded.code);
     }
     auto jpeg = std::make_shared<PendingJpeg>();
     const int saved = savejpg_pending(targetName.constData(), &image, quality, jpeg.get());
@@ -113,7 +100,7 @@ ImageResult convertImage(const QString& source, const QString& target, qint32 qu
 std::size_t conversionBytes(const QString& source) {
     BITMAPINFOHEADER header{};
     if (bmpinfo(QFile::encodeName(source).constData(), &header) != IMG_OK) return 0;
-    const int depth = bufferDepth(header);
+    const int depth = imaging::programDepth(header.biBitCount);
     std::uint64_t bytes = bufferBytes(header, depth);
     if (depth == 1) bytes += bufferBytes(header, 8);  // both buffers live while it is widened
     // Files whose rows are not the buffer's are read whole before decoding.

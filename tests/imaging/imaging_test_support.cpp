@@ -13,8 +13,6 @@ QByteArray writeTemp(const QTemporaryDir& dir, const QString& name, const std::v
     return path;
 }
 
-int programDepth(int bitCount) { return bitCount >= 16 ? 24 : bitCount; }
-
 std::vector<fixture::Rgba> coloursOf(const ImageDescriptor& image) {
     std::vector<fixture::Rgba> out;
     const auto palette = image.palette();
@@ -35,15 +33,9 @@ std::vector<fixture::Rgba> coloursOf(const ImageDescriptor& image) {
 }
 
 std::vector<fixture::Rgba> loadColours(const QByteArray& path, int* rc, int depth) {
-    BITMAPINFOHEADER h{};
-    *rc = bmpinfo(path.constData(), &h);
-    if (*rc) return {};
     ImageDescriptor image{};
-    *rc = allocimage(&image, h.biWidth, std::abs(h.biHeight), depth ? depth : programDepth(h.biBitCount));
-    if (*rc) return {};
-    *rc = loadbmp(path.constData(), &image);
-    if (*rc) return {};
-    return coloursOf(image);
+    *rc = imaging::loadPicture(path.constData(), image, {.depth = depth, .widenOneBit = false}).code;
+    return *rc ? std::vector<fixture::Rgba>{} : coloursOf(image);
 }
 
 std::vector<fixture::Rgba> paletteColours(const fixture::Picture& p, const std::vector<RGBQUAD>& palette) {

@@ -3,6 +3,7 @@
 
 #include "bmp_writer.h"
 #include "imaging.h"
+#include "load_sequence.h"
 
 #include <QString>
 #include <QTemporaryDir>
@@ -12,9 +13,6 @@ namespace support {
 
 // Writes bytes to a file in `dir` and returns its path as 8-bit text.
 QByteArray writeTemp(const QTemporaryDir& dir, const QString& name, const std::vector<std::uint8_t>& bytes);
-
-// The program's depth rule: 16 bits and more load as 24.
-int programDepth(int bitCount);
 
 // Loads a file the way the program does (without widening 1-bit images) and
 // returns every pixel's colour, top row first; the result code goes to *rc.

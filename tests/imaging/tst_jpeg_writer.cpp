@@ -18,16 +18,7 @@ namespace {
 
 // Loads a bitmap as the program does, widening 1-bit images.
 bool loadForSaving(const QByteArray& path, ImageDescriptor& image) {
-    BITMAPINFOHEADER h{};
-    if (bmpinfo(path.constData(), &h)) return false;
-    const int depth = support::programDepth(h.biBitCount);
-    if (allocimage(&image, h.biWidth, std::abs(h.biHeight), depth) || loadbmp(path.constData(), &image)) return false;
-    if (depth == 1) {
-        ImageDescriptor wide{};
-        if (allocimage(&wide, image.width(), image.height(), 8) || convert1bitto8bit(&image, &wide)) return false;
-        copyimgdes(&wide, &image);
-    }
-    return true;
+    return imaging::loadPicture(path.constData(), image).code == IMG_OK;
 }
 
 // libjpeg-turbo's own compression of the same pixels, through its other API.
