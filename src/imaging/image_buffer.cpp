@@ -8,6 +8,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+using imaging::ImageAccess;
+using imaging::ImageData;
 using imaging::isIndexedDepth;
 
 const char* imaging_strerror(int code) {
@@ -39,7 +41,7 @@ namespace {
 constexpr std::size_t kBufferCap = std::size_t{1} << 31;
 }
 
-std::size_t imaging_buffer_cap() {
+std::size_t imaging::bufferCap() {
     static const std::size_t cap = [] {
         const long pages = ::sysconf(_SC_PHYS_PAGES);
         const long pageSize = ::sysconf(_SC_PAGESIZE);
@@ -50,14 +52,21 @@ std::size_t imaging_buffer_cap() {
     return cap;
 }
 
-const std::uint8_t* ImageDescriptor::row(int y) const {
-    if (!d_.pixels || y < 0 || y >= d_.height) return nullptr;
-    return imaging::bufferRow(d_, y);
+int ImageDescriptor::width() const { return d_ ? d_->width : 0; }
+int ImageDescriptor::height() const { return d_ ? d_->height : 0; }
+int ImageDescriptor::depth() const { return d_ ? d_->depth : 0; }
+std::size_t ImageDescriptor::stride() const { return d_ ? d_->stride : 0; }
+std::int32_t ImageDescriptor::xPelsPerMeter() const { return d_ ? d_->xPelsPerMeter : 0; }
+std::int32_t ImageDescriptor::yPelsPerMeter() const { return d_ ? d_->yPelsPerMeter : 0; }
+
+std::span<const RGBQUAD> ImageDescriptor::palette() const {
+    if (!d_) return {};
+    return d_->palette;
 }
 
-std::span<const std::uint8_t> ImageDescriptor::iccProfile() const {
-    if (!d_.icc) return {};
-    return *d_.icc;
+const std::uint8_t* ImageDescriptor::row(int y) const {
+    if (!d_ || y < 0 || y >= d_->height) return nullptr;
+    return imaging::bufferRow(*d_, y);
 }
 
 namespace imaging {
@@ -164,14 +173,14 @@ int allocimage(ImageDescriptor* image, int width, int height, int bppixel) {
     // 64-bit arithmetic: width * 24 cannot overflow, and the cap bounds the rest.
     const std::uint64_t stride = imaging::paddedStride(static_cast<std::uint64_t>(width), static_cast<unsigned>(bppixel));
     const std::uint64_t bytes = stride * static_cast<std::uint64_t>(height);
-    if (bytes / stride != static_cast<std::uint64_t>(height) || bytes > imaging_buffer_cap())
+    if (bytes / stride != static_cast<std::uint64_t>(height) || bytes > imaging::bufferCap())
         return IMG_ERR_NO_MEMORY;
 
     std::shared_ptr<std::uint8_t> pixels = imaging::zeroedBuffer(static_cast<std::size_t>(bytes));
     if (!pixels) return IMG_ERR_NO_MEMORY;
 
-    ImageData& d = ImageAccess::data(*image);
-    d = ImageData{};
+    auto fresh = std::make_shared<ImageData>();
+    ImageData& d = *fresh;
     d.pixels = std::move(pixels);
     d.width = width;
     d.height = height;
@@ -185,16 +194,17 @@ int allocimage(ImageDescriptor* image, int width, int height, int bppixel) {
             d.palette[i] = RGBQUAD{gray, gray, gray, 0};
         }
     }
+    ImageAccess::handle(*image) = std::move(fresh);
     return IMG_OK;
 }
 
 void freeimage(ImageDescriptor* image) {
-    if (image != nullptr) ImageAccess::data(*image) = ImageData{};
+    if (image != nullptr) ImageAccess::handle(*image).reset();
 }
 
 void copyimgdes(const ImageDescriptor* srcimg, ImageDescriptor* desimg) {
     if (srcimg == nullptr || desimg == nullptr || srcimg == desimg) return;
-    ImageAccess::data(*desimg) = ImageAccess::data(*srcimg);
+    ImageAccess::handle(*desimg) = ImageAccess::handle(*srcimg);
 }
 
 int convert1bitto8bit(const ImageDescriptor* srcimg, ImageDescriptor* desimg) {

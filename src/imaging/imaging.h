@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <vector>
 
 // ---- Result codes ---------------------------------------------------------
 
@@ -37,14 +36,6 @@ const char* imaging_strerror(int code);
 // loadbmp, savejpg or savejpg_pending on this thread ("No space left on
 // device" and the like); 0 when that failure had no system reason.
 int imaging_os_error();
-
-// Largest pixel buffer allocimage hands out: 2 GiB, and never more than half
-// of the machine's physical memory, so that a hostile or absurd header ends
-// in IMG_ERR_NO_MEMORY instead of the process being killed.
-std::size_t imaging_buffer_cap();
-
-// Largest width or height a JPEG can carry.
-constexpr int IMG_JPEG_MAX_DIMENSION = 65500;
 
 // ---- Windows bitmap structures ------------------------------------------
 
@@ -83,43 +74,35 @@ constexpr std::uint32_t BI_ALPHABITFIELDS = 6;
 
 // ---- Image descriptor ------------------------------------------------------
 
-// An image buffer in bitmap layout: rows bottom-up, each padded to 4 bytes,
-// at 1, 2, 4, 8 or 24 bits per pixel (24-bit pixels are B, G, R), with a
-// palette for the indexed depths. A value-initialised descriptor is empty.
-//
-// Copies made by copyimgdes share the buffer; it is released when the last
-// descriptor holding it is freed or destroyed, so freeing twice, freeing an
-// empty descriptor, or freeing both sides of a copy is safe.
-// What a descriptor holds; only the imaging layer touches it.
-struct ImageData {
-    std::shared_ptr<std::uint8_t> pixels;  // buffer row 0 is the bottom row
-    int width = 0;
-    int height = 0;
-    int depth = 0;
-    std::size_t stride = 0;
-    std::vector<RGBQUAD> palette;  // 2^depth entries for indexed depths
-    std::int32_t xPelsPerMeter = 0;
-    std::int32_t yPelsPerMeter = 0;
-    std::shared_ptr<const std::vector<std::uint8_t>> icc;
-};
+namespace imaging {
+struct ImageData;
+struct ImageAccess;
+}  // namespace imaging
 
+// An image buffer in bitmap layout: rows padded to 4 bytes, at 1, 2, 4, 8 or
+// 24 bits per pixel (24-bit pixels are B, G, R), with a palette for the
+// indexed depths. A value-initialised descriptor is empty.
+//
+// A descriptor is a handle: copies made by copyimgdes (or by copying the
+// object) describe the same image, which is released when the last handle
+// to it is freed or destroyed, so freeing twice, freeing an empty descriptor,
+// or freeing both sides of a copy is safe.
 class ImageDescriptor {
 public:
-    bool allocated() const { return d_.pixels != nullptr; }
-    int width() const { return d_.width; }
-    int height() const { return d_.height; }
-    int depth() const { return d_.depth; }
-    std::size_t stride() const { return d_.stride; }
-    // Row y counted from the top of the image (the buffer itself is bottom-up).
+    bool allocated() const { return d_ != nullptr; }
+    int width() const;
+    int height() const;
+    int depth() const;
+    std::size_t stride() const;
+    // Row y counted from the top of the image; null outside it.
     const std::uint8_t* row(int y) const;
-    std::span<const RGBQUAD> palette() const { return d_.palette; }
-    std::int32_t xPelsPerMeter() const { return d_.xPelsPerMeter; }
-    std::int32_t yPelsPerMeter() const { return d_.yPelsPerMeter; }
-    std::span<const std::uint8_t> iccProfile() const;
+    std::span<const RGBQUAD> palette() const;  // 2^depth entries for indexed depths
+    std::int32_t xPelsPerMeter() const;
+    std::int32_t yPelsPerMeter() const;
 
 private:
-    friend struct ImageAccess;
-    ImageData d_;
+    friend struct imaging::ImageAccess;
+    std::shared_ptr<imaging::ImageData> d_;
 };
 
 // ---- The seven functions ----------------------------------------------------
@@ -131,6 +114,8 @@ int bmpinfo(const char* filename, BITMAPINFOHEADER* bdat);
 
 // Gives *image a zeroed buffer of width x height at bppixel (1, 2, 4, 8, 24).
 // Indexed depths get a gray ramp palette. Anything *image held is released.
+// Buffers larger than 2 GiB or than half the machine's memory are refused
+// with IMG_ERR_NO_MEMORY, so that an absurd header cannot get the process killed.
 int allocimage(ImageDescriptor* image, int width, int height, int bppixel);
 
 // Reads the bitmap into the allocated *image, whose width and height must be
@@ -142,7 +127,7 @@ int loadbmp(const char* filename, ImageDescriptor* image);
 // Fills the allocated 8-bit *desimg from the 1-bit *srcimg of the same size.
 int convert1bitto8bit(const ImageDescriptor* srcimg, ImageDescriptor* desimg);
 
-// Makes *desimg describe the same buffer as *srcimg (the pixels are shared).
+// Makes *desimg describe the same image as *srcimg.
 void copyimgdes(const ImageDescriptor* srcimg, ImageDescriptor* desimg);
 
 // Writes *image as a baseline JFIF file at quality 1..100 (clamped). Gray

@@ -6,12 +6,38 @@
 #include <cstdint>
 #include <cstring>
 
-struct ImageAccess {
-    static ImageData& data(ImageDescriptor& image) { return image.d_; }
-    static const ImageData& data(const ImageDescriptor& image) { return image.d_; }
-};
+#include <memory>
+#include <vector>
 
 namespace imaging {
+
+// What a descriptor holds.
+struct ImageData {
+    std::shared_ptr<std::uint8_t> pixels;  // buffer row 0 is the bottom row
+    int width = 0;
+    int height = 0;
+    int depth = 0;
+    std::size_t stride = 0;
+    std::vector<RGBQUAD> palette;  // 2^depth entries for indexed depths
+    std::int32_t xPelsPerMeter = 0;
+    std::int32_t yPelsPerMeter = 0;
+    std::shared_ptr<const std::vector<std::uint8_t>> icc;
+};
+
+struct ImageAccess {
+    // The image an allocated descriptor describes.
+    static ImageData& data(ImageDescriptor& image) { return *image.d_; }
+    static const ImageData& data(const ImageDescriptor& image) { return *image.d_; }
+    static std::shared_ptr<ImageData>& handle(ImageDescriptor& image) { return image.d_; }
+    static const std::shared_ptr<ImageData>& handle(const ImageDescriptor& image) { return image.d_; }
+};
+
+// Largest pixel buffer allocimage hands out: 2 GiB, and never more than half
+// of the machine's physical memory.
+std::size_t bufferCap();
+
+// Largest width or height a JPEG can carry.
+constexpr int kJpegMaxDimension = 65500;
 
 inline bool isIndexedDepth(int depth) { return depth == 1 || depth == 2 || depth == 4 || depth == 8; }
 inline bool isSupportedDepth(int depth) { return isIndexedDepth(depth) || depth == 24; }

@@ -12,6 +12,9 @@
 #include <jerror.h>
 #include <unistd.h>
 
+using imaging::ImageAccess;
+using imaging::ImageData;
+
 namespace {
 
 std::atomic<long long> g_failWritesAfter{-1};
@@ -202,7 +205,7 @@ int savejpg_pending(const char* filename, const ImageDescriptor* image, int qual
     if (image == nullptr || !image->allocated() || !imaging::isSupportedDepth(image->depth())) return IMG_ERR_BAD_IMAGE;
     if (filename == nullptr) return IMG_ERR_WRITE;
     const ImageData& d = ImageAccess::data(*image);
-    if (d.width > IMG_JPEG_MAX_DIMENSION || d.height > IMG_JPEG_MAX_DIMENSION) return IMG_ERR_TOO_LARGE;
+    if (d.width > imaging::kJpegMaxDimension || d.height > imaging::kJpegMaxDimension) return IMG_ERR_TOO_LARGE;
 
     const bool gray = d.depth != 24 && allGray(d.palette);
     EncodeParams params{d.width,         d.height,        gray,

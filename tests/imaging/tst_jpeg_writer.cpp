@@ -2,7 +2,6 @@
 // palette is gray, density and colour profile carried, and no file damaged
 // or half-written whatever goes wrong.
 #include "imaging_test_support.h"
-#include "internal.h"
 #include "testing_hooks.h"
 
 #include <QDir>
