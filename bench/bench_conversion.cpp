@@ -72,9 +72,7 @@ Pixels decoded(const std::string& in) {
     px.width = image.width();
     px.height = image.height();
     const auto pal = image.palette();
-    const bool gray = image.depth() == 8 && std::all_of(pal.begin(), pal.end(), [](const RGBQUAD& c) {
-        return c.rgbRed == c.rgbGreen && c.rgbGreen == c.rgbBlue;
-    });
+    const bool gray = savesAsGray(&image);
     px.components = gray ? 1 : 3;
     px.data.reserve(static_cast<std::size_t>(px.width) * px.height * px.components);
     for (int y = 0; y < px.height; ++y) {

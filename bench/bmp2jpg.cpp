@@ -24,16 +24,10 @@ using Clock = std::chrono::steady_clock;
 
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-bool grayPalette(const ImageDescriptor& image) {
-    for (const RGBQUAD& c : image.palette())
-        if (c.rgbRed != c.rgbGreen || c.rgbGreen != c.rgbBlue) return false;
-    return true;
-}
-
 // The decoded pixels as PPM (or PGM when the JPEG will be grayscale).
 bool writePnm(const std::string& path, const ImageDescriptor& image) {
     const bool indexed = image.depth() != 24;
-    const bool gray = indexed && grayPalette(image);
+    const bool gray = savesAsGray(&image);
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
     std::fprintf(f, "P%d\n%d %d\n255\n", gray ? 5 : 6, image.width(), image.height());

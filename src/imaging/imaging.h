@@ -135,6 +135,10 @@ void copyimgdes(const ImageDescriptor* srcimg, ImageDescriptor* desimg);
 // file is written; on failure no partial file is left.
 int savejpg(const char* filename, const ImageDescriptor* image, int quality);
 
+// Whether savejpg writes *image as a grayscale JPEG: an indexed image whose
+// palette holds only grays.
+bool savesAsGray(const ImageDescriptor* image);
+
 // Releases *image's hold on its buffer; the descriptor becomes empty.
 void freeimage(ImageDescriptor* image);
 

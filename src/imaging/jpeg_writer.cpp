@@ -177,11 +177,6 @@ bool encode(int fd, const EncodeParams& p, RowSource& rows) {
     return true;
 }
 
-bool allGray(const std::vector<RGBQUAD>& palette) {
-    return std::all_of(palette.begin(), palette.end(),
-                       [](const RGBQUAD& c) { return c.rgbRed == c.rgbGreen && c.rgbGreen == c.rgbBlue; });
-}
-
 }  // namespace
 
 void imaging_fail_writes_after(long long bytes) { g_failWritesAfter = bytes; }
@@ -207,7 +202,7 @@ int savejpg_pending(const char* filename, const ImageDescriptor* image, int qual
     const ImageData& d = ImageAccess::data(*image);
     if (d.width > imaging::kJpegMaxDimension || d.height > imaging::kJpegMaxDimension) return IMG_ERR_TOO_LARGE;
 
-    const bool gray = d.depth != 24 && allGray(d.palette);
+    const bool gray = savesAsGray(image);
     EncodeParams params{d.width,         d.height,        gray,
                         std::clamp(quality, 1, 100),
                         d.xPelsPerMeter, d.yPelsPerMeter,
@@ -223,6 +218,13 @@ int savejpg_pending(const char* filename, const ImageDescriptor* image, int qual
     if (!encode(target->fd(), params, rows)) return IMG_ERR_WRITE;  // target's destructor discards the file
     out->file_ = std::move(target);
     return IMG_OK;
+}
+
+bool savesAsGray(const ImageDescriptor* image) {
+    if (image == nullptr || !image->allocated() || image->depth() == 24) return false;
+    const auto palette = image->palette();
+    return std::all_of(palette.begin(), palette.end(),
+                       [](const RGBQUAD& c) { return c.rgbRed == c.rgbGreen && c.rgbGreen == c.rgbBlue; });
 }
 
 int savejpg(const char* filename, const ImageDescriptor* image, int quality) {
