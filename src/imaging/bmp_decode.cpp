@@ -33,18 +33,12 @@ bool pixelsPresent(const BmpFormat& f, std::uint64_t fileSize) {
 // Indexed rows into a deeper indexed buffer, or into colour.
 void widenIndexedRows(const DecodeJob& job) {
     const BmpFormat& f = job.format;
-    ImageData& d = job.image;
+    const IndexExpander unpack = IndexExpander::indices(f.bitCount);
+    const IndexRowWriter out(job.image, job.palette256);
     std::vector<std::uint8_t> indices(static_cast<std::size_t>(f.width));
     for (int y = 0; y < f.height; ++y) {
-        unpackIndices(fileRow(job, y), f.bitCount, f.width, indices.data());
-        std::uint8_t* out = bufferRow(d, y);
-        if (d.depth == 24) {
-            for (int x = 0; x < f.width; ++x) putColour(out + 3 * x, job.palette256[indices[x]]);
-        } else if (d.depth == 8) {
-            std::copy(indices.begin(), indices.end(), out);
-        } else {
-            for (int x = 0; x < f.width; ++x) setIndex(out, x, d.depth, indices[x]);
-        }
+        unpack.expand(fileRow(job, y), f.width, indices.data());
+        out.write(bufferRow(job.image, y), indices.data());
     }
 }
 
@@ -77,7 +71,6 @@ int decodePixels(const DecodeJob& job) {
     case PixelCoding::Rle4:
         return decodeRle(job);
     case PixelCoding::Indexed:
-    case PixelCoding::Bgr24:
         widenIndexedRows(job);
         return IMG_OK;
     case PixelCoding::Masks:

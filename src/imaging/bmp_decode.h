@@ -2,6 +2,7 @@
 #pragma once
 
 #include "bmp_format.h"
+#include "index_rows.h"
 #include "internal.h"
 
 #include <span>
@@ -28,11 +29,24 @@ inline const std::uint8_t* fileRow(const DecodeJob& job, int y) {
     return job.file.data() + f.pixelOffset + r * f.fileStride;
 }
 
-// Writes palette colour `entry` as B, G, R.
-inline void putColour(std::uint8_t* out, const RGBQUAD& entry) {
-    out[0] = entry.rgbBlue;
-    out[1] = entry.rgbGreen;
-    out[2] = entry.rgbRed;
-}
+// Writes rows of one index per byte into a buffer at its own depth: packed,
+// or through the palette for a 24-bit buffer.
+class IndexRowWriter {
+public:
+    IndexRowWriter(const ImageData& image, const std::vector<RGBQUAD>& palette256)
+        : width_(image.width), depth_(image.depth),
+          colours_(8, image.depth == 24 ? paletteElements(palette256, 3) : std::vector<std::uint8_t>{}, 3) {}
+    void write(std::uint8_t* bufferRow, const std::uint8_t* indices) const {
+        if (depth_ == 24)
+            colours_.expand(indices, width_, bufferRow);
+        else
+            packIndices(indices, depth_, width_, bufferRow);
+    }
+
+private:
+    int width_;
+    int depth_;
+    IndexExpander colours_;
+};
 
 }  // namespace imaging

@@ -6,43 +6,30 @@
 namespace imaging {
 namespace {
 
-// Puts indices into the buffer at its own depth: packed indices, or colours
-// for a 24-bit buffer. y counts from the bottom, as the stream does.
-class Sink {
+// The row the stream is drawing, as one index per byte; finished rows go to
+// the buffer at its own depth, bottom row first, as the stream runs.
+class RowSink {
 public:
-    Sink(ImageData& image, const std::vector<RGBQUAD>& palette) : image_(image), palette_(palette) {}
+    RowSink(ImageData& image, const std::vector<RGBQUAD>& palette256)
+        : image_(image), out_(image, palette256), indices_(static_cast<std::size_t>(image.width)) {}
 
-    void put(int x, int yFromBottom, unsigned index) {
-        std::uint8_t* row = image_.pixels.get() + static_cast<std::size_t>(yFromBottom) * image_.stride;
-        if (image_.depth == 24)
-            putColour(row + 3 * static_cast<std::size_t>(x), palette_[index]);
-        else
-            setIndex(row, x, image_.depth, index);
-    }
+    std::uint8_t* row() { return indices_.data(); }
 
-    void run8(int x, int y, int count, unsigned index) {
-        if (image_.depth == 8) {
-            std::fill_n(image_.pixels.get() + static_cast<std::size_t>(y) * image_.stride + x, count,
-                        static_cast<std::uint8_t>(index));
-            return;
+    // Hands over the rows below `y` (counted from the bottom); rows the stream
+    // skipped go over as index 0.
+    void advanceTo(int y) {
+        for (; y_ < y && y_ < image_.height; ++y_) {
+            out_.write(image_.pixels.get() + static_cast<std::size_t>(y_) * image_.stride, indices_.data());
+            std::fill(indices_.begin(), indices_.end(), std::uint8_t{0});
         }
-        for (int i = 0; i < count; ++i) put(x + i, y, index);
     }
-
-    // Index 0 everywhere before the stream draws.
-    void clear() {
-        const std::size_t bytes = image_.stride * static_cast<std::size_t>(image_.height);
-        if (image_.depth != 24 || (palette_[0].rgbBlue | palette_[0].rgbGreen | palette_[0].rgbRed) == 0) {
-            std::fill_n(image_.pixels.get(), bytes, std::uint8_t{0});
-            return;
-        }
-        for (int y = 0; y < image_.height; ++y)
-            for (int x = 0; x < image_.width; ++x) put(x, y, 0);
-    }
+    void finish() { advanceTo(image_.height); }
 
 private:
     ImageData& image_;
-    const std::vector<RGBQUAD>& palette_;
+    IndexRowWriter out_;
+    std::vector<std::uint8_t> indices_;
+    int y_ = 0;
 };
 
 }  // namespace
@@ -53,8 +40,7 @@ int decodeRle(const DecodeJob& job) {
     const std::uint8_t* data = job.file.data();
     const std::uint64_t end = job.file.size();
     std::uint64_t p = f.pixelOffset;
-    Sink sink(job.image, job.palette256);
-    sink.clear();
+    RowSink sink(job.image, job.palette256);
 
     int x = 0;
     int y = 0;  // from the bottom
@@ -62,18 +48,21 @@ int decodeRle(const DecodeJob& job) {
         if (end - p < 2) {
             // A stream without its end marker is complete only if every row was drawn.
             const bool complete = y >= f.height || (y == f.height - 1 && x == f.width);
-            return complete ? IMG_OK : IMG_ERR_TRUNCATED;
+            if (!complete) return IMG_ERR_TRUNCATED;
+            sink.finish();
+            return IMG_OK;
         }
         const unsigned count = data[p];
         const unsigned code = data[p + 1];
         p += 2;
         if (count > 0) {
             if (y >= f.height || x + static_cast<int>(count) > f.width) return IMG_ERR_CORRUPT;
+            std::uint8_t* out = sink.row() + x;
             if (four) {
-                const unsigned pair[2] = {code >> 4, code & 15u};
-                for (unsigned i = 0; i < count; ++i) sink.put(x + static_cast<int>(i), y, pair[i & 1]);
+                const std::uint8_t pair[2] = {static_cast<std::uint8_t>(code >> 4), static_cast<std::uint8_t>(code & 15u)};
+                for (unsigned i = 0; i < count; ++i) out[i] = pair[i & 1];
             } else {
-                sink.run8(x, y, static_cast<int>(count), code);
+                std::fill_n(out, count, static_cast<std::uint8_t>(code));
             }
             x += static_cast<int>(count);
             continue;
@@ -81,9 +70,10 @@ int decodeRle(const DecodeJob& job) {
         switch (code) {
         case 0:  // end of line
             x = 0;
-            ++y;
+            sink.advanceTo(++y);
             break;
         case 1:  // end of bitmap
+            sink.finish();
             return IMG_OK;
         case 2: {  // delta: move right and up
             if (end - p < 2) return IMG_ERR_TRUNCATED;
@@ -91,6 +81,7 @@ int decodeRle(const DecodeJob& job) {
             y += data[p + 1];
             p += 2;
             if (x > f.width || y > f.height) return IMG_ERR_CORRUPT;
+            sink.advanceTo(y);
             break;
         }
         default: {  // absolute run of `code` indices, padded to a 16-bit boundary
@@ -98,9 +89,11 @@ int decodeRle(const DecodeJob& job) {
             const std::uint64_t padded = (bytes + 1) & ~std::uint64_t{1};
             if (end - p < bytes) return IMG_ERR_TRUNCATED;
             if (y >= f.height || x + static_cast<int>(code) > f.width) return IMG_ERR_CORRUPT;
-            for (unsigned i = 0; i < code; ++i) {
-                const unsigned index = four ? (data[p + i / 2] >> ((i & 1) ? 0 : 4)) & 15u : data[p + i];
-                sink.put(x + static_cast<int>(i), y, index);
+            std::uint8_t* out = sink.row() + x;
+            if (four) {
+                for (unsigned i = 0; i < code; ++i) out[i] = (data[p + i / 2] >> ((i & 1) ? 0 : 4)) & 15u;
+            } else {
+                std::copy_n(data + p, code, out);
             }
             x += static_cast<int>(code);
             p += std::min(padded, end - p);

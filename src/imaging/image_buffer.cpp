@@ -1,4 +1,5 @@
 // Image descriptors: allocation, sharing, release, and 1-bit widening.
+#include "index_rows.h"
 #include "internal.h"
 
 #include <algorithm>
@@ -70,22 +71,6 @@ const std::uint8_t* ImageDescriptor::row(int y) const {
 }
 
 namespace imaging {
-
-void unpackIndices(const std::uint8_t* row, int bits, int count, std::uint8_t* out) {
-    if (bits == 8) {
-        std::copy_n(row, count, out);
-        return;
-    }
-    const unsigned perByte = 8u / static_cast<unsigned>(bits);
-    const unsigned mask = (1u << bits) - 1;
-    int x = 0;
-    for (; x + static_cast<int>(perByte) <= count; x += static_cast<int>(perByte)) {
-        const unsigned byte = row[x / static_cast<int>(perByte)];
-        for (unsigned i = 0; i < perByte; ++i)
-            out[x + static_cast<int>(i)] = static_cast<std::uint8_t>((byte >> (8 - bits * (i + 1))) & mask);
-    }
-    for (; x < count; ++x) out[x] = static_cast<std::uint8_t>(getIndex(row, x, bits));
-}
 
 std::vector<RGBQUAD> fullPalette(std::span<const RGBQUAD> colours, int depth) {
     std::vector<RGBQUAD> palette(std::size_t{1} << depth, RGBQUAD{0, 0, 0, 0});
@@ -217,8 +202,8 @@ int convert1bitto8bit(const ImageDescriptor* srcimg, ImageDescriptor* desimg) {
         return IMG_ERR_MISMATCH;
 
     imaging::prefault(dst);
-    for (int y = 0; y < src.height; ++y)
-        imaging::unpackIndices(imaging::bufferRow(src, y), 1, src.width, imaging::bufferRow(dst, y));
+    const imaging::IndexExpander unpack = imaging::IndexExpander::indices(1);
+    for (int y = 0; y < src.height; ++y) unpack.expand(imaging::bufferRow(src, y), src.width, imaging::bufferRow(dst, y));
     dst.palette = imaging::fullPalette(src.palette, 8);
     dst.xPelsPerMeter = src.xPelsPerMeter;
     dst.yPelsPerMeter = src.yPelsPerMeter;

@@ -53,26 +53,6 @@ inline const std::uint8_t* bufferRow(const ImageData& d, int y) {
     return d.pixels.get() + static_cast<std::size_t>(d.height - 1 - y) * d.stride;
 }
 
-// Index x of a row packed at 1, 2, 4 or 8 bits, most significant bits first.
-inline unsigned getIndex(const std::uint8_t* row, int x, int bits) {
-    if (bits == 8) return row[x];
-    const unsigned perByte = 8 / bits;
-    const unsigned shift = 8 - bits * (1 + x % perByte);
-    return (row[x / perByte] >> shift) & ((1u << bits) - 1);
-}
-
-inline void setIndex(std::uint8_t* row, int x, int bits, unsigned value) {
-    if (bits == 8) {
-        row[x] = static_cast<std::uint8_t>(value);
-        return;
-    }
-    const unsigned perByte = 8 / bits;
-    const unsigned shift = 8 - bits * (1 + x % perByte);
-    const unsigned mask = ((1u << bits) - 1) << shift;
-    std::uint8_t& byte = row[x / perByte];
-    byte = static_cast<std::uint8_t>((byte & ~mask) | ((value << shift) & mask));
-}
-
 // A buffer of zero bytes; large ones come straight from the kernel, in huge
 // pages where it can.
 std::shared_ptr<std::uint8_t> zeroedBuffer(std::size_t bytes);
@@ -81,9 +61,6 @@ std::shared_ptr<std::uint8_t> zeroedBuffer(std::size_t bytes);
 // page by page, first touches cost more than the decoding itself.
 void prefault(std::uint8_t* buffer, std::size_t bytes);
 void prefault(ImageData& d);
-
-// Unpacks `count` indices of a packed row into one byte each.
-void unpackIndices(const std::uint8_t* row, int bits, int count, std::uint8_t* out);
 
 inline std::uint16_t readU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 inline std::uint32_t readU32(const std::uint8_t* p) {

@@ -1,4 +1,5 @@
 // savejpg: libjpeg-turbo's compressor behind an all-or-nothing file write.
+#include "index_rows.h"
 #include "internal.h"
 #include "target_file.h"
 #include "testing_hooks.h"
@@ -40,30 +41,16 @@ private:
 class PaletteRows final : public RowSource {
 public:
     PaletteRows(const ImageData& d, bool gray)
-        : d_(d), gray_(gray), indices_(static_cast<std::size_t>(d.width)),
+        : d_(d), expander_(d.depth, imaging::paletteElements(d.palette, gray ? 1 : 3), gray ? 1 : 3),
           out_(static_cast<std::size_t>(d.width) * (gray ? 1 : 3)) {}
     JSAMPROW row(int y) override {
-        imaging::unpackIndices(imaging::bufferRow(d_, y), d_.depth, d_.width, indices_.data());
-        const std::size_t n = d_.palette.size();
-        for (int x = 0; x < d_.width; ++x) {
-            const std::size_t i = indices_[static_cast<std::size_t>(x)];
-            const RGBQUAD c = i < n ? d_.palette[i] : RGBQUAD{0, 0, 0, 0};
-            if (gray_) {
-                out_[static_cast<std::size_t>(x)] = c.rgbRed;
-            } else {
-                std::uint8_t* o = &out_[3 * static_cast<std::size_t>(x)];
-                o[0] = c.rgbBlue;
-                o[1] = c.rgbGreen;
-                o[2] = c.rgbRed;
-            }
-        }
+        expander_.expand(imaging::bufferRow(d_, y), d_.width, out_.data());
         return out_.data();
     }
 
 private:
     const ImageData& d_;
-    bool gray_;
-    std::vector<std::uint8_t> indices_;
+    imaging::IndexExpander expander_;
     std::vector<std::uint8_t> out_;
 };
 
