@@ -105,6 +105,39 @@ private:
     std::shared_ptr<imaging::ImageData> d_;
 };
 
+// ---- How bitmaps are read ----------------------------------------------------
+//
+// - Headers: core (12 bytes), OS/2 2.x (16 to 64, possibly cut short), info
+//   (40) and its V2 to V5 successors (52, 56, 108, 124). biSizeImage is never
+//   trusted.
+// - Depths: 1, 2, 4 and 8 bits through a palette; 16 and 32 bits through
+//   channel masks; 24 bits as B, G, R; 64 bits as B, G, R, A in linear light
+//   (signed 16-bit, 8192 = 1.0, clamped to 0..1), encoded to sRGB.
+// - Compression: none, RLE8 at 8 bits, RLE4 at 4 bits, bit fields and alpha
+//   bit fields at 16 and 32 bits. Embedded JPEG or PNG, CMYK and the OS/2
+//   Huffman and RLE24 codings are IMG_ERR_UNSUPPORTED.
+// - A negative height means rows stored top-down; an RLE bitmap cannot be.
+// - The palette has biClrUsed entries (0: 2^bits), but never more than the
+//   depth allows nor than fit before the pixel data. Missing entries are
+//   black, and so are indices past the palette.
+// - A pixel data offset of 0 means the pixels follow the palette.
+// - Masks may have any width and position but must fit the pixel and not
+//   overlap; a channel of n bits scales to 8 bits as round(v * 255 / (2^n - 1)).
+//   Uncompressed 16- and 32-bit pixels use the masks 5-5-5 and 8-8-8, plus a
+//   V3-or-later header's alpha mask where it misses the colour bits.
+// - Alpha is composited onto white, but only when some pixel has a non-zero
+//   alpha: an all-zero alpha channel is a writer that never filled it in.
+// - RLE pixels the stream never sets keep index 0; a stream may end early
+//   with its end marker, or without one once every row is drawn. Runs past
+//   the right edge or the top are IMG_ERR_CORRUPT.
+// - The last uncompressed row may lack its padding; any other shortfall is
+//   IMG_ERR_TRUNCATED.
+// - An embedded colour profile (V5) travels into the JPEG when it lies inside
+//   the file and fits a JPEG's 255 segments; otherwise it is dropped.
+// - Every byte is read into the program's own memory while loadbmp runs: a
+//   file that shrinks or fails meanwhile gives IMG_ERR_TRUNCATED or
+//   IMG_ERR_READ, and nothing the file does afterwards affects the picture.
+
 // ---- The seven functions ----------------------------------------------------
 
 // Fills *bdat from the bitmap's header, widening core (OS/2) headers; the

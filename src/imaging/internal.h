@@ -4,9 +4,8 @@
 #include "imaging.h"
 
 #include <cstdint>
-#include <cstring>
-
 #include <memory>
+#include <span>
 #include <vector>
 
 namespace imaging {
