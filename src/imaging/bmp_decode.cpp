@@ -1,6 +1,7 @@
 // bmpinfo and loadbmp: header first, then the pixels into the caller's buffer.
 #include "bmp_decode.h"
 
+#include "pixel_rows.h"
 #include "source_file.h"
 
 #include <algorithm>
@@ -10,6 +11,14 @@ namespace {
 
 bool isIndexedCoding(PixelCoding c) {
     return c == PixelCoding::Indexed || c == PixelCoding::Rle8 || c == PixelCoding::Rle4;
+}
+
+int readHeader(const char* filename, SourceFile& file, BmpFormat& format) {
+    if (int rc = file.open(filename)) return rc;
+    std::uint8_t head[kHeaderProbeBytes];
+    std::size_t got = 0;
+    if (int rc = file.readSome(0, head, sizeof head, got)) return rc;
+    return parseBmpHeader({head, got}, file.size(), format);
 }
 
 int readPalette(const SourceFile& file, const BmpFormat& f, std::vector<RGBQUAD>& colours) {
@@ -24,10 +33,24 @@ int readPalette(const SourceFile& file, const BmpFormat& f, std::vector<RGBQUAD>
     return IMG_OK;
 }
 
+std::uint64_t lastRowBytes(const BmpFormat& f) {
+    return (static_cast<std::uint64_t>(f.width) * static_cast<unsigned>(f.bitCount) + 7) / 8;
+}
+
 // Uncompressed rows must all be there; the last one may lack its padding.
 bool pixelsPresent(const BmpFormat& f, std::uint64_t fileSize) {
-    const std::uint64_t lastRow = (static_cast<std::uint64_t>(f.width) * static_cast<unsigned>(f.bitCount) + 7) / 8;
-    return f.pixelOffset + f.fileStride * static_cast<std::uint64_t>(f.height - 1) + lastRow <= fileSize;
+    return f.pixelOffset + f.fileStride * static_cast<std::uint64_t>(f.height - 1) + lastRowBytes(f) <= fileSize;
+}
+
+// Every uncompressed row, in file order, into `out`: padding a writer left
+// off the last row reads as zero.
+int readRows(const SourceFile& file, const BmpFormat& f, std::uint8_t* out, bool fresh) {
+    const std::size_t whole = static_cast<std::size_t>(f.fileStride) * static_cast<std::size_t>(f.height);
+    std::size_t got = 0;
+    if (int rc = file.readInto(f.pixelOffset, out, whole, fresh, got)) return rc;
+    if (got < whole - f.fileStride + lastRowBytes(f)) return IMG_ERR_TRUNCATED;
+    std::fill(out + got, out + whole, std::uint8_t{0});
+    return IMG_OK;
 }
 
 // Indexed rows into a deeper indexed buffer, or into colour.
@@ -42,44 +65,66 @@ void widenIndexedRows(const DecodeJob& job) {
     }
 }
 
-// Rows that already have the buffer's layout go straight from the file into
-// the buffer: one read for bottom-up files, a read per row for top-down ones.
-int readRowsInPlace(const SourceFile& file, const BmpFormat& f, ImageData& d) {
-    const std::uint64_t lastRow = (static_cast<std::uint64_t>(f.width) * static_cast<unsigned>(f.bitCount) + 7) / 8;
-    prefault(d);
-    if (!f.topDown) {
-        const std::size_t whole = d.stride * static_cast<std::size_t>(f.height);
-        std::size_t got = 0;
-        if (int rc = file.readSome(f.pixelOffset, d.pixels.get(), whole, got)) return rc;
-        return got >= whole - d.stride + lastRow ? IMG_OK : IMG_ERR_TRUNCATED;
-    }
-    for (int y = 0; y < f.height; ++y) {
-        const std::size_t bytes = y == f.height - 1 ? static_cast<std::size_t>(lastRow) : d.stride;
-        if (int rc = file.readAt(f.pixelOffset + f.fileStride * static_cast<std::uint64_t>(y), bufferRow(d, y), bytes))
-            return rc;
-    }
+// The file's bytes from the pixel data on (whole rows, or an RLE stream) in
+// memory of our own.
+struct PixelBytes {
+    std::shared_ptr<std::uint8_t> bytes;
+    std::size_t size = 0;
+};
+
+int readRle(const SourceFile& file, const BmpFormat& f, PixelBytes& out) {
+    const std::uint64_t size = file.size() - f.pixelOffset;
+    if (size > SIZE_MAX / 2) return IMG_ERR_NO_MEMORY;
+    PixelMemory memory = pixelMemory(static_cast<std::size_t>(size) + kRleSlack);
+    if (!memory.bytes) return IMG_ERR_NO_MEMORY;
+    out.bytes = std::move(memory.bytes);
+    if (int rc = file.readInto(f.pixelOffset, out.bytes.get(), static_cast<std::size_t>(size), memory.fresh, out.size))
+        return rc;
+    std::fill_n(out.bytes.get() + out.size, kRleSlack, std::uint8_t{0});
     return IMG_OK;
 }
 
-int decodePixels(const DecodeJob& job) {
-    const BmpFormat& f = job.format;
+int readAllRows(const SourceFile& file, const BmpFormat& f, PixelBytes& out) {
+    const std::uint64_t size = f.fileStride * static_cast<std::uint64_t>(f.height);
+    if (size > SIZE_MAX / 2) return IMG_ERR_NO_MEMORY;
+    PixelMemory memory = pixelMemory(static_cast<std::size_t>(size));
+    if (!memory.bytes) return IMG_ERR_NO_MEMORY;
+    out.bytes = std::move(memory.bytes);
+    out.size = static_cast<std::size_t>(size);
+    return readRows(file, f, out.bytes.get(), memory.fresh);
+}
+
+// Rows with the buffer's own layout go straight from the file into it, in
+// the file's row order.
+int loadInPlace(const SourceFile& file, const BmpFormat& f, ImageData& d) {
+    d.topDown = f.topDown;
+    return readRows(file, f, d.pixels.get(), d.fresh);
+}
+
+// 16-, 32- and 64-bit pixels stay as the file has them until their rows are used.
+int loadKept(const SourceFile& file, const BmpFormat& f, ImageData& d) {
+    PixelBytes kept;
+    if (int rc = readAllRows(file, f, kept)) return rc;
+    const bool composite = f.alphaMask && anyAlpha(f, kept.bytes.get());
+    auto rows = std::make_shared<FileRows>(
+        FileRows{std::move(kept.bytes), static_cast<std::size_t>(f.fileStride), f.topDown, f.height, f.width, MaskDecoder(f, composite)});
+    d.topDown = false;
+    d.pending = std::make_shared<PendingRows>();
+    d.pending->file = std::move(rows);
+    return IMG_OK;
+}
+
+int loadDecoded(const SourceFile& file, const BmpFormat& f, const std::vector<RGBQUAD>& colours, ImageData& d) {
+    PixelBytes bytes;
     const bool rle = f.coding == PixelCoding::Rle8 || f.coding == PixelCoding::Rle4;
-    if (!rle && !pixelsPresent(f, job.file.size())) return IMG_ERR_TRUNCATED;
-    prefault(job.image);
-    switch (f.coding) {
-    case PixelCoding::Rle8:
-    case PixelCoding::Rle4:
-        return decodeRle(job);
-    case PixelCoding::Indexed:
-        widenIndexedRows(job);
-        return IMG_OK;
-    case PixelCoding::Masks:
-        return decodeMasks(job);
-    case PixelCoding::Rgba64:
-        return decodeRgba64(job);
-    default:
-        return IMG_ERR_UNSUPPORTED;
-    }
+    if (int rc = rle ? readRle(file, f, bytes) : readAllRows(file, f, bytes)) return rc;
+    const std::vector<RGBQUAD> palette256 = fullPalette(colours, 8);
+    const DecodeJob job{{bytes.bytes.get(), bytes.size}, f, palette256, d};
+    d.topDown = false;
+    if (d.fresh) prefault(d.pixels.get(), d.stride * static_cast<std::size_t>(d.height));
+    if (rle) return decodeRle(job);
+    widenIndexedRows(job);
+    return IMG_OK;
 }
 
 }  // namespace
@@ -91,12 +136,8 @@ int bmpinfo(const char* filename, BITMAPINFOHEADER* bdat) {
     if (bdat == nullptr) return IMG_ERR_BAD_IMAGE;
     noteOsError(0);
     SourceFile file;
-    if (int rc = file.open(filename)) return rc;
-    std::uint8_t head[kHeaderProbeBytes];
-    std::size_t got = 0;
-    if (int rc = file.readSome(0, head, sizeof head, got)) return rc;
     BmpFormat format;
-    if (int rc = parseBmpHeader({head, got}, file.size(), format)) return rc;
+    if (int rc = readHeader(filename, file, format)) return rc;
     *bdat = format.info;
     return IMG_OK;
 }
@@ -107,12 +148,8 @@ int loadbmp(const char* filename, ImageDescriptor* image) {
     noteOsError(0);
 
     SourceFile file;
-    if (int rc = file.open(filename)) return rc;
-    std::uint8_t head[kHeaderProbeBytes];
-    std::size_t got = 0;
-    if (int rc = file.readSome(0, head, sizeof head, got)) return rc;
     BmpFormat format;
-    if (int rc = parseBmpHeader({head, got}, file.size(), format)) return rc;
+    if (int rc = readHeader(filename, file, format)) return rc;
 
     // The buffer must be the file's size, and deep enough for its pixels.
     if (format.width != d.width || format.height != d.height) return IMG_ERR_MISMATCH;
@@ -121,19 +158,17 @@ int loadbmp(const char* filename, ImageDescriptor* image) {
 
     std::vector<RGBQUAD> colours;
     if (int rc = readPalette(file, format, colours)) return rc;
+    const bool rle = format.coding == PixelCoding::Rle8 || format.coding == PixelCoding::Rle4;
+    if (!rle && !pixelsPresent(format, file.size())) return IMG_ERR_TRUNCATED;
     const bool sameLayout =
         (format.coding == PixelCoding::Indexed || format.coding == PixelCoding::Bgr24) && d.depth == format.bitCount;
-    if (sameLayout) {
-        if (!pixelsPresent(format, file.size())) return IMG_ERR_TRUNCATED;
-        if (int rc = readRowsInPlace(file, format, d)) return rc;
-    } else {
-        std::shared_ptr<std::uint8_t> bytes;
-        std::size_t size = 0;
-        if (int rc = file.readAll(bytes, size)) return rc;
-        const std::vector<RGBQUAD> palette256 = fullPalette(colours, 8);
-        const DecodeJob job{{bytes.get(), size}, format, palette256, d};
-        if (int rc = decodePixels(job)) return rc;
-    }
+    const bool kept = format.coding == PixelCoding::Masks || format.coding == PixelCoding::Rgba64;
+    const int rc = sameLayout ? loadInPlace(file, format, d)
+                   : kept     ? loadKept(file, format, d)
+                              : loadDecoded(file, format, colours, d);
+    if (!kept) d.fresh = false;
+    if (rc != IMG_OK) return rc;
+    if (!kept) d.pending.reset();  // every row written
 
     d.palette = d.depth == 24 ? std::vector<RGBQUAD>{} : fullPalette(colours, d.depth);
     d.xPelsPerMeter = format.info.biXPelsPerMeter;

@@ -1,4 +1,4 @@
-// Pixel decoders, one per family of bitmap codings.
+// What loadbmp's decoders share.
 #pragma once
 
 #include "bmp_format.h"
@@ -9,24 +9,24 @@
 
 namespace imaging {
 
-// Everything a decoder needs: the file, its format, its palette as a full
-// 256-entry table (missing entries black), and the buffer to fill.
+// Everything a decoder needs: the file's pixel data as read, its format, its
+// palette as a full 256-entry table (missing entries black), and the buffer.
 struct DecodeJob {
-    std::span<const std::uint8_t> file;
+    std::span<const std::uint8_t> pixels;  // from the pixel data offset on
     const BmpFormat& format;
     const std::vector<RGBQUAD>& palette256;
     ImageData& image;
 };
 
+// An RLE stream's bytes must stay readable kRleSlack bytes past its end.
+constexpr std::size_t kRleSlack = 8;
 int decodeRle(const DecodeJob& job);
-int decodeMasks(const DecodeJob& job);
-int decodeRgba64(const DecodeJob& job);
 
 // The file's row for image row y (0 = top).
 inline const std::uint8_t* fileRow(const DecodeJob& job, int y) {
     const BmpFormat& f = job.format;
     const std::uint64_t r = f.topDown ? static_cast<std::uint64_t>(y) : static_cast<std::uint64_t>(f.height - 1 - y);
-    return job.file.data() + f.pixelOffset + r * f.fileStride;
+    return job.pixels.data() + r * f.fileStride;
 }
 
 // Writes rows of one index per byte into a buffer at its own depth: packed,

@@ -67,6 +67,7 @@ std::span<const RGBQUAD> ImageDescriptor::palette() const {
 
 const std::uint8_t* ImageDescriptor::row(int y) const {
     if (!d_ || y < 0 || y >= d_->height) return nullptr;
+    imaging::completeBuffer(*d_);
     return imaging::bufferRow(*d_, y);
 }
 
@@ -80,78 +81,6 @@ std::vector<RGBQUAD> fullPalette(std::span<const RGBQUAD> colours, int depth) {
 
 }  // namespace imaging
 
-namespace {
-
-// Large buffers come straight from the kernel as untouched zero pages: no
-// memset, and nothing is paid for pages a fast-path load never uses. (malloc
-// would recycle freed memory once its mapping threshold has grown, and clear it.)
-constexpr std::size_t kMapFrom = 256 * 1024;
-constexpr std::size_t kHugeFrom = 2 * 1024 * 1024;
-
-// Each thread keeps the last large buffer it released, up to kSpareUpTo: in a
-// batch of pictures of one size, clearing it costs far less than fresh pages
-// (mapping, zeroing and unmapping them cost more than encoding a mid-sized
-// JPEG). Trivially destructible, so a release at the thread's very end still
-// finds it; the spare goes back to the kernel when the thread ends.
-constexpr std::size_t kSpareUpTo = 64 * 1024 * 1024;
-struct Spare {
-    void* p;
-    std::size_t bytes;
-    bool closed;
-};
-thread_local Spare spare{};
-struct SpareCloser {
-    ~SpareCloser() {
-        if (spare.p != nullptr) ::munmap(spare.p, spare.bytes);
-        spare = {nullptr, 0, true};
-    }
-};
-thread_local SpareCloser spareCloser;
-
-void releaseMapping(void* p, std::size_t bytes) {
-    if (spare.p == nullptr && !spare.closed && bytes <= kSpareUpTo) {
-        (void)&spareCloser;  // its first use arranges the release at the thread's end
-        spare = {p, bytes, false};
-    } else {
-        ::munmap(p, bytes);
-    }
-}
-
-}  // namespace
-
-namespace imaging {
-
-std::shared_ptr<std::uint8_t> zeroedBuffer(std::size_t bytes) {
-    if (bytes < kMapFrom) {
-        void* p = std::calloc(bytes, 1);
-        if (p == nullptr) return nullptr;
-        return std::shared_ptr<std::uint8_t>(static_cast<std::uint8_t*>(p), [](std::uint8_t* q) { std::free(q); });
-    }
-    void* p = nullptr;
-    std::size_t mapped = bytes;
-    if (spare.p != nullptr && spare.bytes >= bytes && spare.bytes / 2 <= bytes) {
-        p = std::exchange(spare.p, nullptr);
-        mapped = spare.bytes;
-        std::memset(p, 0, bytes);
-    } else {
-        p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) return nullptr;
-        // Huge pages make the first touch of a large buffer several times cheaper.
-        if (bytes >= kHugeFrom) ::madvise(p, bytes, MADV_HUGEPAGE);
-    }
-    return std::shared_ptr<std::uint8_t>(static_cast<std::uint8_t*>(p), [mapped](std::uint8_t* q) { releaseMapping(q, mapped); });
-}
-
-void prefault(std::uint8_t* buffer, std::size_t bytes) {
-    static const auto pageSize = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-    if (bytes >= kMapFrom && reinterpret_cast<std::uintptr_t>(buffer) % pageSize == 0)
-        ::madvise(buffer, bytes, MADV_POPULATE_WRITE);
-}
-
-void prefault(ImageData& d) { prefault(d.pixels.get(), d.stride * static_cast<std::size_t>(d.height)); }
-
-}  // namespace imaging
-
 int allocimage(ImageDescriptor* image, int width, int height, int bppixel) {
     if (image == nullptr) return IMG_ERR_BAD_IMAGE;
     if (width <= 0 || height <= 0 || !imaging::isSupportedDepth(bppixel)) return IMG_ERR_BAD_IMAGE;
@@ -161,12 +90,15 @@ int allocimage(ImageDescriptor* image, int width, int height, int bppixel) {
     if (bytes / stride != static_cast<std::uint64_t>(height) || bytes > imaging::bufferCap())
         return IMG_ERR_NO_MEMORY;
 
-    std::shared_ptr<std::uint8_t> pixels = imaging::zeroedBuffer(static_cast<std::size_t>(bytes));
-    if (!pixels) return IMG_ERR_NO_MEMORY;
+    imaging::PixelMemory memory = imaging::pixelMemory(static_cast<std::size_t>(bytes));
+    if (!memory.bytes) return IMG_ERR_NO_MEMORY;
 
-    auto fresh = std::make_shared<ImageData>();
-    ImageData& d = *fresh;
-    d.pixels = std::move(pixels);
+    auto made = std::make_shared<ImageData>();
+    ImageData& d = *made;
+    d.pixels = std::move(memory.bytes);
+    d.fresh = memory.fresh;
+    // A recycled buffer is cleared when first used, unless a load fills it first.
+    if (!memory.fresh) d.pending = std::make_shared<imaging::PendingRows>();
     d.width = width;
     d.height = height;
     d.depth = bppixel;
@@ -179,7 +111,7 @@ int allocimage(ImageDescriptor* image, int width, int height, int bppixel) {
             d.palette[i] = RGBQUAD{gray, gray, gray, 0};
         }
     }
-    ImageAccess::handle(*image) = std::move(fresh);
+    ImageAccess::handle(*image) = std::move(made);
     return IMG_OK;
 }
 
@@ -201,9 +133,17 @@ int convert1bitto8bit(const ImageDescriptor* srcimg, ImageDescriptor* desimg) {
         src.pixels == dst.pixels)
         return IMG_ERR_MISMATCH;
 
-    imaging::prefault(dst);
+    imaging::completeBuffer(src);
+    if (dst.fresh) imaging::prefault(dst.pixels.get(), dst.stride * static_cast<std::size_t>(dst.height));
     const imaging::IndexExpander unpack = imaging::IndexExpander::indices(1);
-    for (int y = 0; y < src.height; ++y) unpack.expand(imaging::bufferRow(src, y), src.width, imaging::bufferRow(dst, y));
+    const std::size_t padding = dst.stride - static_cast<std::size_t>(dst.width);
+    for (int y = 0; y < src.height; ++y) {
+        std::uint8_t* out = imaging::bufferRow(dst, y);
+        unpack.expand(imaging::bufferRow(src, y), src.width, out);
+        std::fill_n(out + dst.width, padding, std::uint8_t{0});
+    }
+    dst.fresh = false;
+    dst.pending.reset();
     dst.palette = imaging::fullPalette(src.palette, 8);
     dst.xPelsPerMeter = src.xPelsPerMeter;
     dst.yPelsPerMeter = src.yPelsPerMeter;

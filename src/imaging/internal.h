@@ -5,14 +5,26 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <vector>
 
 namespace imaging {
 
+struct FileRows;
+
+// What a buffer still lacks, supplied once, on first use: zeros for a
+// recycled buffer, or the rows of pixels kept as the file stores them.
+struct PendingRows {
+    std::once_flag once;
+    std::shared_ptr<const FileRows> file;  // null: zeros
+};
+
 // What a descriptor holds.
 struct ImageData {
-    std::shared_ptr<std::uint8_t> pixels;  // buffer row 0 is the bottom row
+    std::shared_ptr<std::uint8_t> pixels;
+    bool fresh = false;  // pages not touched yet: filled through the cache, not by the kernel
+    bool topDown = false;  // buffer rows run from the top row down (as a top-down file's)
     int width = 0;
     int height = 0;
     int depth = 0;
@@ -21,7 +33,11 @@ struct ImageData {
     std::int32_t xPelsPerMeter = 0;
     std::int32_t yPelsPerMeter = 0;
     std::shared_ptr<const std::vector<std::uint8_t>> icc;
+    std::shared_ptr<PendingRows> pending;  // null: the buffer holds the picture
 };
+
+// Brings the buffer up to date (see PendingRows); safe from any thread.
+void completeBuffer(const ImageData& d);
 
 struct ImageAccess {
     // The image an allocated descriptor describes.
@@ -45,21 +61,22 @@ inline bool isSupportedDepth(int depth) { return isIndexedDepth(depth) || depth 
 inline std::uint64_t paddedStride(std::uint64_t width, unsigned bits) { return (width * bits + 31) / 32 * 4; }
 
 // Buffer row for image row y (0 = top).
-inline std::uint8_t* bufferRow(ImageData& d, int y) {
-    return d.pixels.get() + static_cast<std::size_t>(d.height - 1 - y) * d.stride;
-}
-inline const std::uint8_t* bufferRow(const ImageData& d, int y) {
-    return d.pixels.get() + static_cast<std::size_t>(d.height - 1 - y) * d.stride;
+inline std::uint8_t* bufferRow(const ImageData& d, int y) {
+    const int stored = d.topDown ? y : d.height - 1 - y;
+    return d.pixels.get() + static_cast<std::size_t>(stored) * d.stride;
 }
 
-// A buffer of zero bytes; large ones come straight from the kernel, in huge
-// pages where it can.
-std::shared_ptr<std::uint8_t> zeroedBuffer(std::size_t bytes);
-
-// Faults a buffer's pages in with one call before it is written in full;
+// A large buffer's pages in with one call before it is written in full;
 // page by page, first touches cost more than the decoding itself.
-void prefault(std::uint8_t* buffer, std::size_t bytes);
-void prefault(ImageData& d);
+void prefault(std::uint8_t* bytes, std::size_t size);
+
+// Memory for pixels: recycled from images freed earlier where one fits,
+// else untouched pages from the kernel (`fresh`, and zero).
+struct PixelMemory {
+    std::shared_ptr<std::uint8_t> bytes;
+    bool fresh = false;
+};
+PixelMemory pixelMemory(std::size_t size);
 
 inline std::uint16_t readU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 inline std::uint32_t readU32(const std::uint8_t* p) {

@@ -1,6 +1,7 @@
 // savejpg: libjpeg-turbo's compressor behind an all-or-nothing file write.
 #include "index_rows.h"
 #include "internal.h"
+#include "pixel_rows.h"
 #include "target_file.h"
 #include "testing_hooks.h"
 
@@ -23,26 +24,49 @@ std::atomic<long long> g_failWritesAfter{-1};
 // Pixel rows as libjpeg wants them, from the top down.
 class RowSource {
 public:
+    RowSource(J_COLOR_SPACE space, int components) : space(space), components(components) {}
     virtual ~RowSource() = default;
     virtual JSAMPROW row(int y) = 0;
+    const J_COLOR_SPACE space;
+    const int components;
 };
 
-// 24-bit buffers are already B, G, R rows: libjpeg reads them in place.
-class BgrRows final : public RowSource {
+// Rows libjpeg reads in place: 24-bit B, G, R, or 8-bit indices that are
+// their own gray levels.
+class BufferRows final : public RowSource {
 public:
-    explicit BgrRows(const ImageData& d) : d_(d) {}
-    JSAMPROW row(int y) override { return const_cast<JSAMPROW>(imaging::bufferRow(d_, y)); }
+    BufferRows(const ImageData& d, J_COLOR_SPACE space, int components) : RowSource(space, components), d_(d) {}
+    JSAMPROW row(int y) override { return imaging::bufferRow(d_, y); }
 
 private:
     const ImageData& d_;
 };
 
-// Indexed rows through the palette, to gray levels or to B, G, R.
+// 16-, 32- and 64-bit rows as the file has them: plain 32-bit rows in place,
+// the others decoded into B, G, R, X a row at a time, while they are hot.
+class KeptRows final : public RowSource {
+public:
+    explicit KeptRows(const imaging::FileRows& file)
+        : RowSource(JCS_EXT_BGRX, 4), file_(file),
+          out_(file.decoder.passthrough() ? 0 : static_cast<std::size_t>(file.width) * 4) {}
+    JSAMPROW row(int y) override {
+        if (file_.decoder.passthrough()) return const_cast<JSAMPROW>(file_.row(y));
+        file_.decoder.decode(file_.row(y), file_.width, out_.data());
+        return out_.data();
+    }
+
+private:
+    const imaging::FileRows& file_;
+    std::vector<std::uint8_t> out_;
+};
+
+// Indexed rows through the palette, to gray levels or to B, G, R, X.
 class PaletteRows final : public RowSource {
 public:
     PaletteRows(const ImageData& d, bool gray)
-        : d_(d), expander_(d.depth, imaging::paletteElements(d.palette, gray ? 1 : 3), gray ? 1 : 3),
-          out_(static_cast<std::size_t>(d.width) * (gray ? 1 : 3)) {}
+        : RowSource(gray ? JCS_GRAYSCALE : JCS_EXT_BGRX, gray ? 1 : 4), d_(d),
+          expander_(d.depth, imaging::paletteElements(d.palette, components), components),
+          out_(static_cast<std::size_t>(d.width) * static_cast<unsigned>(components)) {}
     JSAMPROW row(int y) override {
         expander_.expand(imaging::bufferRow(d_, y), d_.width, out_.data());
         return out_.data();
@@ -53,6 +77,22 @@ private:
     imaging::IndexExpander expander_;
     std::vector<std::uint8_t> out_;
 };
+
+// An 8-bit gray ramp maps every index to itself.
+bool indicesAreLevels(const ImageData& d) {
+    if (d.depth != 8) return false;
+    for (std::size_t i = 0; i < d.palette.size(); ++i)
+        if (d.palette[i].rgbRed != i) return false;
+    return true;
+}
+
+std::unique_ptr<RowSource> rowsOf(const ImageData& d, bool gray) {
+    if (d.pending && d.pending->file) return std::make_unique<KeptRows>(*d.pending->file);
+    imaging::completeBuffer(d);
+    if (d.depth == 24) return std::make_unique<BufferRows>(d, JCS_EXT_BGR, 3);
+    if (gray && indicesAreLevels(d)) return std::make_unique<BufferRows>(d, JCS_GRAYSCALE, 1);
+    return std::make_unique<PaletteRows>(d, gray);
+}
 
 struct ErrorManager {
     jpeg_error_mgr pub;
@@ -110,7 +150,6 @@ void termDestination(j_compress_ptr cinfo) {
 struct EncodeParams {
     int width;
     int height;
-    bool gray;
     int quality;
     std::int32_t xPelsPerMeter;
     std::int32_t yPelsPerMeter;
@@ -141,8 +180,8 @@ bool encode(int fd, const EncodeParams& p, RowSource& rows) {
 
     cinfo.image_width = static_cast<JDIMENSION>(p.width);
     cinfo.image_height = static_cast<JDIMENSION>(p.height);
-    cinfo.input_components = p.gray ? 1 : 3;
-    cinfo.in_color_space = p.gray ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    cinfo.input_components = rows.components;
+    cinfo.in_color_space = rows.space;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, p.quality, TRUE);
     // Pixels per metre become dots per centimetre, truncated, as cjpeg does;
@@ -190,19 +229,15 @@ int savejpg_pending(const char* filename, const ImageDescriptor* image, int qual
     if (d.width > imaging::kJpegMaxDimension || d.height > imaging::kJpegMaxDimension) return IMG_ERR_TOO_LARGE;
 
     const bool gray = savesAsGray(image);
-    EncodeParams params{d.width,         d.height,        gray,
+    EncodeParams params{d.width,         d.height,
                         std::clamp(quality, 1, 100),
                         d.xPelsPerMeter, d.yPelsPerMeter,
                         d.icc ? d.icc->data() : nullptr,
                         d.icc ? d.icc->size() : 0};
-    BgrRows bgr(d);
-    std::unique_ptr<PaletteRows> indexed;
-    if (d.depth != 24) indexed = std::make_unique<PaletteRows>(d, gray);
-    RowSource& rows = indexed ? static_cast<RowSource&>(*indexed) : bgr;
-
+    const std::unique_ptr<RowSource> rows = rowsOf(d, gray);
     auto target = std::make_unique<imaging::TargetFile>();
     if (!target->open(filename)) return IMG_ERR_WRITE;
-    if (!encode(target->fd(), params, rows)) return IMG_ERR_WRITE;  // target's destructor discards the file
+    if (!encode(target->fd(), params, *rows)) return IMG_ERR_WRITE;  // target's destructor discards the file
     out->file_ = std::move(target);
     return IMG_OK;
 }

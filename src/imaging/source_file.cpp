@@ -73,14 +73,25 @@ int SourceFile::readAt(std::uint64_t offset, std::uint8_t* out, std::size_t coun
     return got == count ? IMG_OK : IMG_ERR_TRUNCATED;
 }
 
-int SourceFile::readAll(std::shared_ptr<std::uint8_t>& bytes, std::size_t& got) const {
+int SourceFile::readInto(std::uint64_t offset, std::uint8_t* out, std::size_t max, bool fresh, std::size_t& got) const {
+    // The kernel writing pages the process has never touched costs as much
+    // again as the process writing them; through a buffer that stays in the
+    // cache, only the process touches them, once.
+    constexpr std::size_t kChunk = 256 * 1024;
+    thread_local std::unique_ptr<std::uint8_t[]> chunk;
+    if (fresh && max > kChunk && !chunk) chunk.reset(new (std::nothrow) std::uint8_t[kChunk]);
+    if (!fresh || max <= kChunk || !chunk) return readSome(offset, out, max, got);
+    prefault(out, max);
     got = 0;
-    if (size_ > SIZE_MAX / 2) return IMG_ERR_NO_MEMORY;
-    const auto size = static_cast<std::size_t>(size_);
-    bytes = zeroedBuffer(std::max<std::size_t>(1, size));
-    if (!bytes) return IMG_ERR_NO_MEMORY;
-    prefault(bytes.get(), size);  // the kernel's copy would otherwise fault page by page
-    return readSome(0, bytes.get(), size, got);
+    while (got < max) {
+        const std::size_t want = std::min(kChunk, max - got);
+        std::size_t part = 0;
+        if (int rc = readSome(offset + got, chunk.get(), want, part)) return rc;
+        std::copy_n(chunk.get(), part, out + got);
+        got += part;
+        if (part < want) break;  // the file ends here
+    }
+    return IMG_OK;
 }
 
 }  // namespace imaging

@@ -24,8 +24,9 @@ public:
     int readSome(std::uint64_t offset, std::uint8_t* out, std::size_t max, std::size_t& got) const;
     // Exactly `count` bytes; IMG_ERR_TRUNCATED when the file ends first.
     int readAt(std::uint64_t offset, std::uint8_t* out, std::size_t count) const;
-    // The whole file as it is now (it may have shrunk since it was opened).
-    int readAll(std::shared_ptr<std::uint8_t>& bytes, std::size_t& got) const;
+    // Up to `max` bytes from `offset` into memory of the caller's; `fresh`
+    // memory (pages never touched) is filled through a small buffer instead.
+    int readInto(std::uint64_t offset, std::uint8_t* out, std::size_t max, bool fresh, std::size_t& got) const;
 
 private:
     int fd_ = -1;

@@ -67,11 +67,22 @@ void ImageDescriptorTest::freshBuffersAreZeroedWithGrayRamps() {
     for (const int height : {400, 400, 390}) {
         ImageDescriptor big{};
         QCOMPARE(allocimage(&big, 1000, height, 24), IMG_OK);
-        auto* bottom = const_cast<std::uint8_t*>(big.row(height - 1));
+        auto* bottom = const_cast<std::uint8_t*>(std::min(big.row(0), big.row(height - 1)));
         const std::size_t bytes = big.stride() * std::size_t(height);
         QCOMPARE(std::count(bottom, bottom + bytes, std::uint8_t{0}), std::ptrdiff_t(bytes));
         std::fill_n(bottom, bytes, std::uint8_t{0xA5});
         freeimage(&big);
+    }
+
+    // Large buffers are recycled: one that held a picture comes back zeroed.
+    QTemporaryDir dir;
+    const QByteArray path = support::writeTemp(dir, "big.bmp", fixture::encode(fixture::Variant{}, fixture::photo(400, 300, false)));
+    for (int round = 0; round < 2; ++round) {
+        ImageDescriptor image{};
+        QCOMPARE(allocimage(&image, 400, 300, 24), IMG_OK);
+        for (int y = 0; y < 300; ++y)
+            QVERIFY(std::all_of(image.row(y), image.row(y) + image.stride(), [](std::uint8_t b) { return b == 0; }));
+        QCOMPARE(loadbmp(path.constData(), &image), IMG_OK);
     }
 }
 

@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <turbojpeg.h>
 
+Q_DECLARE_METATYPE(fixture::Variant)
+
 namespace {
 
 // Loads a bitmap as the program does, widening 1-bit images.
@@ -21,14 +23,14 @@ bool loadForSaving(const QByteArray& path, ImageDescriptor& image) {
 }
 
 // libjpeg-turbo's own compression of the same pixels, through its other API.
-QByteArray turboJpeg(const ImageDescriptor& image, int quality, bool gray) {
+QByteArray turboJpeg(const ImageDescriptor& image, int quality) {
+    const bool gray = savesAsGray(&image);
     std::vector<std::uint8_t> pixels;
-    for (int y = 0; y < image.height(); ++y) {
-        if (gray) {
-            for (int x = 0; x < image.width(); ++x) pixels.push_back(image.palette()[image.row(y)[x]].rgbRed);
-        } else {
-            pixels.insert(pixels.end(), image.row(y), image.row(y) + 3 * image.width());
-        }
+    for (const fixture::Rgba& c : support::coloursOf(image)) {
+        if (gray)
+            pixels.push_back(c.r);
+        else
+            pixels.insert(pixels.end(), {c.b, c.g, c.r});
     }
     tjhandle h = tjInitCompress();
     unsigned char* out = nullptr;
@@ -90,30 +92,46 @@ private:
 };
 
 void JpegWriterTest::bytesEqualLibjpegTurbo_data() {
-    QTest::addColumn<int>("bits");
+    QTest::addColumn<fixture::Variant>("variant");
     QTest::addColumn<int>("quality");
     QTest::addColumn<int>("effective");
-    QTest::newRow("24-bit q75") << 24 << 75 << 75;
-    QTest::newRow("24-bit q95") << 24 << 95 << 95;
-    QTest::newRow("24-bit q30") << 24 << 30 << 30;
-    QTest::newRow("24-bit q0 saves at 1") << 24 << 0 << 1;
-    QTest::newRow("24-bit q150 saves at 100") << 24 << 150 << 100;
-    QTest::newRow("8-bit gray q75") << 8 << 75 << 75;
+    const fixture::Variant rgb;
+    QTest::newRow("24-bit q75") << rgb << 75 << 75;
+    QTest::newRow("24-bit q95") << rgb << 95 << 95;
+    QTest::newRow("24-bit q30") << rgb << 30 << 30;
+    QTest::newRow("24-bit q0 saves at 1") << rgb << 0 << 1;
+    QTest::newRow("24-bit q150 saves at 100") << rgb << 150 << 100;
+    // Every way rows reach libjpeg: in place, through the palette, decoded a row at a time.
+    fixture::Variant top;
+    top.topDown = true;
+    QTest::newRow("24-bit top-down") << top << 75 << 75;
+    using fixture::Header;
+    const auto gray = fixture::grayPalette(256);
+    const std::vector<RGBQUAD> reversed(gray.rbegin(), gray.rend());
+    QTest::newRow("8-bit gray q75") << fixture::indexedVariant(8, BI_RGB, Header::Info, gray) << 75 << 75;
+    QTest::newRow("8-bit gray, reversed") << fixture::indexedVariant(8, BI_RGB, Header::Info, reversed) << 75 << 75;
+    QTest::newRow("8-bit colour") << fixture::indexedVariant(8, BI_RGB, Header::Info, fixture::colourPalette(256)) << 75 << 75;
+    QTest::newRow("RLE8 colour") << fixture::indexedVariant(8, BI_RLE8, Header::Info, fixture::colourPalette(256)) << 75 << 75;
+    QTest::newRow("4-bit colour") << fixture::indexedVariant(4, BI_RGB, Header::Info, fixture::colourPalette(16)) << 75 << 75;
+    QTest::newRow("1-bit gray") << fixture::indexedVariant(1, BI_RGB, Header::Info, fixture::grayPalette(2)) << 75 << 75;
+    QTest::newRow("16-bit 5-6-5") << fixture::maskVariant(16, BI_BITFIELDS, Header::Info, {0xF800, 0x07E0, 0x001F, 0}) << 75 << 75;
+    QTest::newRow("32-bit") << fixture::maskVariant(32, BI_RGB, Header::Info) << 75 << 75;
+    QTest::newRow("32-bit alpha") << fixture::maskVariant(32, BI_BITFIELDS, Header::V5, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}) << 75 << 75;
 }
 
 void JpegWriterTest::bytesEqualLibjpegTurbo() {
-    QFETCH(int, bits);
+    QFETCH(fixture::Variant, variant);
     QFETCH(int, quality);
     QFETCH(int, effective);
-    fixture::Variant v;
-    v.bits = bits;
-    if (bits == 8) v.palette = fixture::grayPalette(256);
-    const QByteArray in = support::writeTemp(dir_, "in.bmp", fixture::encode(v, fixture::photo(61, 47, bits == 8)));
+    fixture::Picture p = fixture::photo(61, 47, variant.bits <= 8);
+    for (auto& i : p.indices) i = static_cast<std::uint8_t>(i >> (8 - std::min(variant.bits, 8)));
+    for (std::size_t i = 0; i < p.colours.size(); ++i) p.colours[i].a = static_cast<std::uint8_t>(i * 37);
+    const QByteArray in = support::writeTemp(dir_, "in.bmp", fixture::encode(variant, p));
     const QByteArray out = QFile::encodeName(dir_.filePath("out.jpg"));
     ImageDescriptor image{};
     QVERIFY(loadForSaving(in, image));
     QCOMPARE(savejpg(out.constData(), &image, quality), IMG_OK);
-    QVERIFY(support::readAll(out) == turboJpeg(image, effective, bits == 8));
+    QVERIFY(support::readAll(out) == turboJpeg(image, effective));
 }
 
 void JpegWriterTest::bytesEqualCjpeg_data() {

@@ -1,0 +1,106 @@
+// Memory for pixels. Touching pages the process has not used before costs
+// more than reading and decoding them (several milliseconds for a screen-
+// sized image), so large buffers of freed images are kept for the next image
+// of a similar size: a batch of photos from one camera reuses one buffer.
+#include "internal.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <mutex>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <vector>
+
+namespace imaging {
+namespace {
+
+// Smaller buffers come from malloc, which recycles them by itself.
+constexpr std::size_t kMapFrom = 256 * 1024;
+// Huge pages make the first touch of a large buffer several times cheaper.
+constexpr std::size_t kHugeFrom = 2 * 1024 * 1024;
+// What may lie idle between images: a few buffers, never much memory.
+constexpr std::size_t kSpareCount = 4;
+constexpr std::size_t kSpareBytes = std::size_t{256} << 20;
+
+class SpareBuffers {
+public:
+    // A kept buffer of at least `size` bytes, and not wastefully larger.
+    void* take(std::size_t size, std::size_t& capacity) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        auto best = spares_.end();
+        for (auto it = spares_.begin(); it != spares_.end(); ++it)
+            if (it->capacity >= size && it->capacity / 2 <= size && (best == spares_.end() || it->capacity < best->capacity))
+                best = it;
+        if (best == spares_.end()) {
+            // None fits: give the idle ones back before the kernel hands out new pages.
+            for (const Spare& s : spares_) ::munmap(s.bytes, s.capacity);
+            spares_.clear();
+            bytes_ = 0;
+            return nullptr;
+        }
+        void* bytes = best->bytes;
+        capacity = best->capacity;
+        bytes_ -= best->capacity;
+        spares_.erase(best);
+        return bytes;
+    }
+
+    void give(void* bytes, std::size_t capacity) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (spares_.size() < kSpareCount && bytes_ + capacity <= kSpareBytes) {
+                spares_.push_back({bytes, capacity});
+                bytes_ += capacity;
+                return;
+            }
+        }
+        ::munmap(bytes, capacity);
+    }
+
+private:
+    struct Spare {
+        void* bytes;
+        std::size_t capacity;
+    };
+    std::mutex mutex_;
+    std::vector<Spare> spares_;
+    std::size_t bytes_ = 0;
+};
+
+// Never destroyed: images may be freed while static objects go away.
+SpareBuffers& spares() {
+    static SpareBuffers* s = new SpareBuffers;
+    return *s;
+}
+
+std::size_t pageRounded(std::size_t size) {
+    static const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    return (size + page - 1) / page * page;
+}
+
+}  // namespace
+
+PixelMemory pixelMemory(std::size_t size) {
+    if (size < kMapFrom) {
+        void* p = std::calloc(std::max<std::size_t>(size, 1), 1);
+        if (p == nullptr) return {};
+        return {std::shared_ptr<std::uint8_t>(static_cast<std::uint8_t*>(p), [](std::uint8_t* q) { std::free(q); }), true};
+    }
+    const auto keep = [](std::uint8_t* q, std::size_t capacity) {
+        return std::shared_ptr<std::uint8_t>(q, [capacity](std::uint8_t* r) { spares().give(r, capacity); });
+    };
+    std::size_t capacity = 0;
+    if (void* p = spares().take(size, capacity)) return {keep(static_cast<std::uint8_t*>(p), capacity), false};
+    capacity = pageRounded(size);
+    void* p = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return {};
+    if (capacity >= kHugeFrom) ::madvise(p, capacity, MADV_HUGEPAGE);
+    return {keep(static_cast<std::uint8_t*>(p), capacity), true};
+}
+
+void prefault(std::uint8_t* bytes, std::size_t size) {
+    static const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    if (size >= kMapFrom && reinterpret_cast<std::uintptr_t>(bytes) % page == 0) ::madvise(bytes, size, MADV_POPULATE_WRITE);
+}
+
+}  // namespace imaging
