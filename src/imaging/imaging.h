@@ -127,6 +127,8 @@ private:
 //   V3-or-later header's alpha mask where it misses the colour bits.
 // - Alpha is composited onto white, but only when some pixel has a non-zero
 //   alpha: an all-zero alpha channel is a writer that never filled it in.
+//   64-bit colours are encoded to sRGB first and then composited as 32-bit
+//   ones are, so a picture flattens alike at either depth.
 // - RLE pixels the stream never sets keep index 0; a stream may end early
 //   with its end marker, or without one once every row is drawn. Runs past
 //   the right edge or the top are IMG_ERR_CORRUPT.

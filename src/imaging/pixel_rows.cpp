@@ -68,14 +68,17 @@ inline std::uint32_t clampFixed(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(std::clamp<int>(static_cast<std::int16_t>(load16(p)), 0, kOne));
 }
 
-// 64-bit pixels: composited onto white in linear light, then encoded to sRGB.
+// 64-bit pixels: each colour encoded to sRGB first, then composited onto
+// white exactly as 32-bit pixels are, as viewers flatten images.
 void decode64(const std::uint8_t* in, int width, bool composite, std::uint8_t* out) {
     const std::uint8_t* srgb = toSrgb().data();
     for (int x = 0; x < width; ++x, in += 8, out += 4) {
-        const std::uint32_t a = composite ? clampFixed(in + 6) : kOne;
-        std::uint32_t c[3];
-        for (int i = 0; i < 3; ++i) c[i] = srgb[(clampFixed(in + 2 * i) * a + kOne * (kOne - a) + kOne / 2) / kOne];
-        store32(out, bgrx(c[0], c[1], c[2]));
+        std::uint32_t b = srgb[clampFixed(in)], g = srgb[clampFixed(in + 2)], r = srgb[clampFixed(in + 4)];
+        if (composite) {
+            const std::uint32_t a = (clampFixed(in + 6) * 255 + kOne / 2) / kOne;
+            b = overWhite(b, a), g = overWhite(g, a), r = overWhite(r, a);
+        }
+        store32(out, bgrx(b, g, r));
     }
 }
 

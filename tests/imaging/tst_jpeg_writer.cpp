@@ -79,6 +79,7 @@ private slots:
     void bytesEqualCjpeg_data();
     void bytesEqualCjpeg();
     void keepsTheImage();
+    void alphaFlattensAlikeAtEveryDepth();
     void grayOnlyForGrayPalettes();
     void densityAndColourProfileCarried();
     void refusesWhatJpegCannotHold();
@@ -178,6 +179,27 @@ void JpegWriterTest::keepsTheImage() {
     QCOMPARE(jpeg.height, 80);  // and upright: a flipped image would fail the PSNR
     const double db = support::psnr(jpeg.pixels, rgbOf(p));
     QVERIFY2(db > 28, qPrintable(QString::number(db)));
+}
+
+void JpegWriterTest::alphaFlattensAlikeAtEveryDepth() {
+    // Half-transparent areas over white, as a viewer shows them, whether the
+    // picture was saved with 8 or 16 bits per channel.
+    fixture::Picture p = fixture::photo(48, 32, false, 6);
+    for (std::size_t i = 0; i < p.colours.size(); ++i) p.colours[i].a = static_cast<std::uint8_t>(i % 3 == 0 ? 128 : i % 3 == 1 ? 255 : 40);
+    fixture::Variant v64;
+    v64.bits = 64;
+    const fixture::Variant v32 = fixture::maskVariant(32, BI_BITFIELDS, fixture::Header::V5, {0xFF0000, 0xFF00, 0xFF, 0xFF000000});
+    std::vector<std::uint8_t> decoded[2];
+    for (int i = 0; i < 2; ++i) {
+        const QByteArray in = support::writeTemp(dir_, "alpha.bmp", fixture::encode(i ? v64 : v32, p));
+        const QByteArray out = QFile::encodeName(dir_.filePath("alpha.jpg"));
+        ImageDescriptor image{};
+        QVERIFY(loadForSaving(in, image));
+        QCOMPARE(savejpg(out.constData(), &image, 90), IMG_OK);
+        decoded[i] = support::decodeJpeg(out).pixels;
+    }
+    QCOMPARE(decoded[0].size(), decoded[1].size());
+    for (std::size_t i = 0; i < decoded[0].size(); ++i) QVERIFY(std::abs(decoded[0][i] - decoded[1][i]) <= 1);
 }
 
 void JpegWriterTest::grayOnlyForGrayPalettes() {
