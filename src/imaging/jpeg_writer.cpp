@@ -2,6 +2,7 @@
 #include "index_rows.h"
 #include "internal.h"
 #include "pixel_rows.h"
+#include "row_pipeline.h"
 #include "target_file.h"
 #include "testing_hooks.h"
 
@@ -42,41 +43,54 @@ private:
     const ImageData& d_;
 };
 
-// 16-, 32- and 64-bit rows as the file has them: plain 32-bit rows in place,
-// the others decoded into B, G, R, X a row at a time, while they are hot.
-class KeptRows final : public RowSource {
+// Rows made for libjpeg, one at a time, or ahead of it on a second processor
+// when the image is large enough to repay that.
+class PreparedRows final : public RowSource {
 public:
-    explicit KeptRows(const imaging::FileRows& file)
-        : RowSource(JCS_EXT_BGRX, 4), file_(file),
-          out_(file.decoder.passthrough() ? 0 : static_cast<std::size_t>(file.width) * 4) {}
+    PreparedRows(J_COLOR_SPACE space, int components, int width, int height, imaging::RowPipeline::Fill fill)
+        : RowSource(space, components), fill_(std::move(fill)) {
+        const std::size_t rowBytes = static_cast<std::size_t>(width) * static_cast<unsigned>(components);
+        if (imaging::RowPipeline::worthwhile(static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height)))
+            pipeline_ = std::make_unique<imaging::RowPipeline>(height, rowBytes, fill_);
+        else
+            out_.resize(rowBytes);
+    }
     JSAMPROW row(int y) override {
-        if (file_.decoder.passthrough()) return const_cast<JSAMPROW>(file_.row(y));
-        file_.decoder.decode(file_.row(y), file_.width, out_.data());
+        if (pipeline_) return const_cast<JSAMPROW>(pipeline_->row(y));
+        fill_(y, out_.data());
         return out_.data();
     }
+
+private:
+    imaging::RowPipeline::Fill fill_;
+    std::unique_ptr<imaging::RowPipeline> pipeline_;
+    std::vector<std::uint8_t> out_;
+};
+
+// 16-, 32- and 64-bit rows as the file has them: plain 32-bit rows in place,
+// the others decoded into B, G, R, X while they are hot.
+class KeptRows final : public RowSource {
+public:
+    explicit KeptRows(const imaging::FileRows& file) : RowSource(JCS_EXT_BGRX, 4), file_(file) {}
+    JSAMPROW row(int y) override { return const_cast<JSAMPROW>(file_.row(y)); }
 
 private:
     const imaging::FileRows& file_;
-    std::vector<std::uint8_t> out_;
 };
+
+std::unique_ptr<RowSource> decodedRows(const imaging::FileRows& file) {
+    if (file.decoder.passthrough()) return std::make_unique<KeptRows>(file);
+    return std::make_unique<PreparedRows>(JCS_EXT_BGRX, 4, file.width, file.height,
+                                          [&file](int y, std::uint8_t* out) { file.decoder.decode(file.row(y), file.width, out); });
+}
 
 // Indexed rows through the palette, to gray levels or to B, G, R, X.
-class PaletteRows final : public RowSource {
-public:
-    PaletteRows(const ImageData& d, bool gray)
-        : RowSource(gray ? JCS_GRAYSCALE : JCS_EXT_BGRX, gray ? 1 : 4), d_(d),
-          expander_(d.depth, imaging::paletteElements(d.palette, components), components),
-          out_(static_cast<std::size_t>(d.width) * static_cast<unsigned>(components)) {}
-    JSAMPROW row(int y) override {
-        expander_.expand(imaging::bufferRow(d_, y), d_.width, out_.data());
-        return out_.data();
-    }
-
-private:
-    const ImageData& d_;
-    imaging::IndexExpander expander_;
-    std::vector<std::uint8_t> out_;
-};
+std::unique_ptr<RowSource> paletteRows(const ImageData& d, bool gray) {
+    const int size = gray ? 1 : 4;
+    auto expander = std::make_shared<const imaging::IndexExpander>(d.depth, imaging::paletteElements(d.palette, size), size);
+    return std::make_unique<PreparedRows>(gray ? JCS_GRAYSCALE : JCS_EXT_BGRX, size, d.width, d.height,
+                                          [&d, expander](int y, std::uint8_t* out) { expander->expand(imaging::bufferRow(d, y), d.width, out); });
+}
 
 // An 8-bit gray ramp maps every index to itself.
 bool indicesAreLevels(const ImageData& d) {
@@ -87,11 +101,11 @@ bool indicesAreLevels(const ImageData& d) {
 }
 
 std::unique_ptr<RowSource> rowsOf(const ImageData& d, bool gray) {
-    if (d.pending && d.pending->file) return std::make_unique<KeptRows>(*d.pending->file);
+    if (d.pending && d.pending->file) return decodedRows(*d.pending->file);
     imaging::completeBuffer(d);
     if (d.depth == 24) return std::make_unique<BufferRows>(d, JCS_EXT_BGR, 3);
     if (gray && indicesAreLevels(d)) return std::make_unique<BufferRows>(d, JCS_GRAYSCALE, 1);
-    return std::make_unique<PaletteRows>(d, gray);
+    return paletteRows(d, gray);
 }
 
 struct ErrorManager {

@@ -96,35 +96,44 @@ void JpegWriterTest::bytesEqualLibjpegTurbo_data() {
     QTest::addColumn<fixture::Variant>("variant");
     QTest::addColumn<int>("quality");
     QTest::addColumn<int>("effective");
+    QTest::addColumn<int>("width");
+    const auto row = [](const char* name, const fixture::Variant& v, int quality = 75, int effective = 75, int width = 61) {
+        QTest::newRow(name) << v << quality << effective << width;
+    };
     const fixture::Variant rgb;
-    QTest::newRow("24-bit q75") << rgb << 75 << 75;
-    QTest::newRow("24-bit q95") << rgb << 95 << 95;
-    QTest::newRow("24-bit q30") << rgb << 30 << 30;
-    QTest::newRow("24-bit q0 saves at 1") << rgb << 0 << 1;
-    QTest::newRow("24-bit q150 saves at 100") << rgb << 150 << 100;
+    row("24-bit q75", rgb);
+    row("24-bit q95", rgb, 95, 95);
+    row("24-bit q30", rgb, 30, 30);
+    row("24-bit q0 saves at 1", rgb, 0, 1);
+    row("24-bit q150 saves at 100", rgb, 150, 100);
     // Every way rows reach libjpeg: in place, through the palette, decoded a row at a time.
     fixture::Variant top;
     top.topDown = true;
-    QTest::newRow("24-bit top-down") << top << 75 << 75;
+    row("24-bit top-down", top);
     using fixture::Header;
     const auto gray = fixture::grayPalette(256);
     const std::vector<RGBQUAD> reversed(gray.rbegin(), gray.rend());
-    QTest::newRow("8-bit gray q75") << fixture::indexedVariant(8, BI_RGB, Header::Info, gray) << 75 << 75;
-    QTest::newRow("8-bit gray, reversed") << fixture::indexedVariant(8, BI_RGB, Header::Info, reversed) << 75 << 75;
-    QTest::newRow("8-bit colour") << fixture::indexedVariant(8, BI_RGB, Header::Info, fixture::colourPalette(256)) << 75 << 75;
-    QTest::newRow("RLE8 colour") << fixture::indexedVariant(8, BI_RLE8, Header::Info, fixture::colourPalette(256)) << 75 << 75;
-    QTest::newRow("4-bit colour") << fixture::indexedVariant(4, BI_RGB, Header::Info, fixture::colourPalette(16)) << 75 << 75;
-    QTest::newRow("1-bit gray") << fixture::indexedVariant(1, BI_RGB, Header::Info, fixture::grayPalette(2)) << 75 << 75;
-    QTest::newRow("16-bit 5-6-5") << fixture::maskVariant(16, BI_BITFIELDS, Header::Info, {0xF800, 0x07E0, 0x001F, 0}) << 75 << 75;
-    QTest::newRow("32-bit") << fixture::maskVariant(32, BI_RGB, Header::Info) << 75 << 75;
-    QTest::newRow("32-bit alpha") << fixture::maskVariant(32, BI_BITFIELDS, Header::V5, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}) << 75 << 75;
+    const auto colour = fixture::colourPalette(256);
+    row("8-bit gray", fixture::indexedVariant(8, BI_RGB, Header::Info, gray));
+    row("8-bit gray, reversed", fixture::indexedVariant(8, BI_RGB, Header::Info, reversed));
+    row("8-bit colour", fixture::indexedVariant(8, BI_RGB, Header::Info, colour));
+    row("RLE8 colour", fixture::indexedVariant(8, BI_RLE8, Header::Info, colour));
+    row("4-bit colour", fixture::indexedVariant(4, BI_RGB, Header::Info, fixture::colourPalette(16)));
+    row("1-bit gray", fixture::indexedVariant(1, BI_RGB, Header::Info, fixture::grayPalette(2)));
+    row("16-bit 5-6-5", fixture::maskVariant(16, BI_BITFIELDS, Header::Info, {0xF800, 0x07E0, 0x001F, 0}));
+    row("32-bit", fixture::maskVariant(32, BI_RGB, Header::Info));
+    row("32-bit alpha", fixture::maskVariant(32, BI_BITFIELDS, Header::V5, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}));
+    // Large enough for rows to be prepared on a second thread.
+    row("8-bit colour, large", fixture::indexedVariant(8, BI_RGB, Header::Info, colour), 75, 75, 640);
+    row("16-bit 5-5-5, large", fixture::maskVariant(16, BI_RGB, Header::Info), 75, 75, 640);
 }
 
 void JpegWriterTest::bytesEqualLibjpegTurbo() {
     QFETCH(fixture::Variant, variant);
     QFETCH(int, quality);
     QFETCH(int, effective);
-    fixture::Picture p = fixture::photo(61, 47, variant.bits <= 8);
+    QFETCH(int, width);
+    fixture::Picture p = fixture::photo(width, width * 3 / 4 - 1, variant.bits <= 8);
     for (auto& i : p.indices) i = static_cast<std::uint8_t>(i >> (8 - std::min(variant.bits, 8)));
     for (std::size_t i = 0; i < p.colours.size(); ++i) p.colours[i].a = static_cast<std::uint8_t>(i * 37);
     const QByteArray in = support::writeTemp(dir_, "in.bmp", fixture::encode(variant, p));
