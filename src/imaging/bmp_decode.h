@@ -19,7 +19,7 @@ struct DecodeJob {
 };
 
 // An RLE stream's bytes must stay readable kRleSlack bytes past its end.
-constexpr std::size_t kRleSlack = 8;
+constexpr std::size_t kRleSlack = 32;
 int decodeRle(const DecodeJob& job);
 
 // The file's row for image row y (0 = top).
