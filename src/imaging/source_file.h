@@ -29,6 +29,8 @@ public:
     int readInto(std::uint64_t offset, std::uint8_t* out, std::size_t max, bool fresh, std::size_t& got) const;
 
 private:
+    int readRange(std::uint64_t offset, std::uint8_t* out, std::size_t max, bool fresh, std::size_t& got) const;
+
     int fd_ = -1;
     std::uint64_t size_ = 0;
 };

@@ -205,7 +205,7 @@ void BmpHostileTest::oddButReadableFiles() {
     }
 }
 
-enum class Mishap { ShrinksAfterLoad, ShrinksBeforeLoad, ReadFails };
+enum class Mishap { ShrinksAfterLoad, ShrinksBeforeLoad, ReadFails, ReadFailsLate };
 Q_DECLARE_METATYPE(Mishap)
 
 void BmpHostileTest::mediaThatFailOrShrinkUnderTheReader_data() {
@@ -213,17 +213,22 @@ void BmpHostileTest::mediaThatFailOrShrinkUnderTheReader_data() {
     QTest::addColumn<bool>("topDown");
     QTest::addColumn<Mishap>("mishap");
     QTest::addColumn<int>("loadCode");
+    QTest::addColumn<int>("size");
     // Cut by another program once loaded: the picture as it was read is saved.
-    QTest::newRow("24-bit, cut after loading") << 24 << false << Mishap::ShrinksAfterLoad << IMG_OK;
-    QTest::newRow("8-bit, cut after loading") << 8 << false << Mishap::ShrinksAfterLoad << IMG_OK;
-    QTest::newRow("24-bit top-down, cut after loading") << 24 << true << Mishap::ShrinksAfterLoad << IMG_OK;
-    QTest::newRow("32-bit, cut after loading") << 32 << false << Mishap::ShrinksAfterLoad << IMG_OK;
-    QTest::newRow("24-bit, cut after its header was read") << 24 << false << Mishap::ShrinksBeforeLoad << IMG_ERR_TRUNCATED;
-    QTest::newRow("32-bit, cut after its header was read") << 32 << false << Mishap::ShrinksBeforeLoad << IMG_ERR_TRUNCATED;
-    QTest::newRow("24-bit, I/O error in the pixels") << 24 << false << Mishap::ReadFails << IMG_ERR_READ;
-    QTest::newRow("24-bit top-down, I/O error in the pixels") << 24 << true << Mishap::ReadFails << IMG_ERR_READ;
-    QTest::newRow("8-bit, I/O error in the pixels") << 8 << false << Mishap::ReadFails << IMG_ERR_READ;
-    QTest::newRow("32-bit, I/O error in the pixels") << 32 << false << Mishap::ReadFails << IMG_ERR_READ;
+    QTest::newRow("24-bit, cut after loading") << 24 << false << Mishap::ShrinksAfterLoad << IMG_OK << 64;
+    QTest::newRow("8-bit, cut after loading") << 8 << false << Mishap::ShrinksAfterLoad << IMG_OK << 64;
+    QTest::newRow("24-bit top-down, cut after loading") << 24 << true << Mishap::ShrinksAfterLoad << IMG_OK << 64;
+    QTest::newRow("32-bit, cut after loading") << 32 << false << Mishap::ShrinksAfterLoad << IMG_OK << 64;
+    QTest::newRow("24-bit, cut after its header was read") << 24 << false << Mishap::ShrinksBeforeLoad << IMG_ERR_TRUNCATED << 64;
+    QTest::newRow("32-bit, cut after its header was read") << 32 << false << Mishap::ShrinksBeforeLoad << IMG_ERR_TRUNCATED << 64;
+    QTest::newRow("24-bit, I/O error in the pixels") << 24 << false << Mishap::ReadFails << IMG_ERR_READ << 64;
+    QTest::newRow("24-bit top-down, I/O error in the pixels") << 24 << true << Mishap::ReadFails << IMG_ERR_READ << 64;
+    QTest::newRow("8-bit, I/O error in the pixels") << 8 << false << Mishap::ReadFails << IMG_ERR_READ << 64;
+    QTest::newRow("32-bit, I/O error in the pixels") << 32 << false << Mishap::ReadFails << IMG_ERR_READ << 64;
+    // Large files are read by two threads, each half on its own.
+    QTest::newRow("24-bit large, I/O error early") << 24 << false << Mishap::ReadFails << IMG_ERR_READ << 1300;
+    QTest::newRow("24-bit large, I/O error late") << 24 << false << Mishap::ReadFailsLate << IMG_ERR_READ << 1300;
+    QTest::newRow("32-bit large, cut after loading") << 32 << false << Mishap::ShrinksAfterLoad << IMG_OK << 1300;
 }
 
 void BmpHostileTest::mediaThatFailOrShrinkUnderTheReader() {
@@ -231,26 +236,29 @@ void BmpHostileTest::mediaThatFailOrShrinkUnderTheReader() {
     QFETCH(bool, topDown);
     QFETCH(Mishap, mishap);
     QFETCH(int, loadCode);
+    QFETCH(int, size);
     fixture::Variant v;
     v.bits = bits;
     v.topDown = topDown;
     if (bits == 8) v.palette = fixture::colourPalette(256);
-    const QByteArray path = support::writeTemp(dir_, "shaky.bmp", fixture::encode(v, fixture::photo(64, 64, bits == 8)));
+    const std::vector<std::uint8_t> bytes = fixture::encode(v, fixture::photo(size, size, bits == 8));
+    const QByteArray path = support::writeTemp(dir_, "shaky.bmp", bytes);
     const auto cut = [&] { QVERIFY(::truncate(path.constData(), 200) == 0); };
 
     BITMAPINFOHEADER h{};
     QCOMPARE(bmpinfo(path.constData(), &h), IMG_OK);
     ImageDescriptor image{};
-    QCOMPARE(allocimage(&image, 64, 64, imaging::programDepth(bits)), IMG_OK);
+    QCOMPARE(allocimage(&image, size, size, imaging::programDepth(bits)), IMG_OK);
     if (mishap == Mishap::ShrinksBeforeLoad) cut();
     if (mishap == Mishap::ReadFails) imaging_fail_reads_from(1500);
+    if (mishap == Mishap::ReadFailsLate) imaging_fail_reads_from(static_cast<long long>(bytes.size()) - 1000);
     const int rc = loadbmp(path.constData(), &image);
     imaging_fail_reads_from(-1);
     QCOMPARE(rc, loadCode);
     if (mishap == Mishap::ShrinksAfterLoad) {
         cut();
         QCOMPARE(savejpg(QFile::encodeName(dir_.filePath("shaky.jpg")).constData(), &image, 75), IMG_OK);
-        QCOMPARE(support::decodeJpeg(QFile::encodeName(dir_.filePath("shaky.jpg"))).width, 64);
+        QCOMPARE(support::decodeJpeg(QFile::encodeName(dir_.filePath("shaky.jpg"))).width, size);
     }
     freeimage(&image);
 }
