@@ -117,14 +117,10 @@ void compressFromMemory(const Pixels& px) {
 }
 
 template <class F>
-double bestSeconds(int runs, F&& f) {
-    double best = 1e9;
-    for (int i = 0; i < runs; ++i) {
-        const auto t0 = Clock::now();
-        f();
-        best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
-    }
-    return best;
+double seconds(F&& f) {
+    const auto t0 = Clock::now();
+    f();
+    return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
 int writeBatch(const std::string& dir) {
@@ -177,14 +173,22 @@ int main(int argc, char** argv) {
             return 1;
         }
         const double mp = static_cast<double>(k.width) * k.height / 1e6;
-        bool ok = true;
-        const double whole = bestSeconds(runs, [&] { ok = ok && convert(in, out); });
-        if (!ok) {
-            std::fprintf(stderr, "%s: conversion failed\n", k.name);
-            return 1;
-        }
         const Pixels px = decoded(in);
-        const double floor = bestSeconds(runs, [&] { compressFromMemory(px); });
+        // Whole and floor in turn, so that a change in the machine's load
+        // between them does not bend the ratio; each keeps its best run.
+        // Each conversion writes a new JPEG, as converting a folder does:
+        // replacing one makes the file system flush it first.
+        double whole = 1e9, floor = 1e9;
+        for (int i = 0; i < runs; ++i) {
+            fs::remove(out);
+            bool ok = true;
+            whole = std::min(whole, seconds([&] { ok = convert(in, out); }));
+            if (!ok) {
+                std::fprintf(stderr, "%s: conversion failed\n", k.name);
+                return 1;
+            }
+            floor = std::min(floor, seconds([&] { compressFromMemory(px); }));
+        }
         std::printf("%-18s %12.1f %12.1f %8.2f\n", k.name, mp / whole, mp / floor, floor / whole);
         if (keep.empty()) fs::remove(out);
     }
