@@ -2,6 +2,7 @@
 #include "bmp_decode.h"
 
 #include "pixel_rows.h"
+#include "second_processor.h"
 #include "source_file.h"
 
 #include <algorithm>
@@ -144,6 +145,7 @@ int bmpinfo(const char* filename, BITMAPINFOHEADER* bdat) {
 
 int loadbmp(const char* filename, ImageDescriptor* image) {
     if (image == nullptr || !image->allocated() || !isSupportedDepth(image->depth())) return IMG_ERR_BAD_IMAGE;
+    const BusyConversion busy;
     ImageData& d = ImageAccess::data(*image);
     noteOsError(0);
 

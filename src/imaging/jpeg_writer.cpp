@@ -3,6 +3,7 @@
 #include "internal.h"
 #include "pixel_rows.h"
 #include "row_pipeline.h"
+#include "second_processor.h"
 #include "target_file.h"
 #include "testing_hooks.h"
 
@@ -239,6 +240,7 @@ int savejpg_pending(const char* filename, const ImageDescriptor* image, int qual
     out->file_.reset();
     if (image == nullptr || !image->allocated() || !imaging::isSupportedDepth(image->depth())) return IMG_ERR_BAD_IMAGE;
     if (filename == nullptr) return IMG_ERR_WRITE;
+    const imaging::BusyConversion busy;
     const ImageData& d = ImageAccess::data(*image);
     if (d.width > imaging::kJpegMaxDimension || d.height > imaging::kJpegMaxDimension) return IMG_ERR_TOO_LARGE;
 

@@ -2,6 +2,7 @@
 
 #include "imaging.h"
 #include "internal.h"
+#include "second_processor.h"
 #include "testing_hooks.h"
 
 #include <algorithm>
@@ -10,8 +11,7 @@
 #include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
-#include <system_error>
-#include <thread>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -97,25 +97,26 @@ int SourceFile::readRange(std::uint64_t offset, std::uint8_t* out, std::size_t m
 }
 
 int SourceFile::readInto(std::uint64_t offset, std::uint8_t* out, std::size_t max, bool fresh, std::size_t& got) const {
-    // A large read is shared with a second processor: copying, and above all
-    // touching new pages, takes one processor several milliseconds.
+    // A large read is shared with a second processor, a piece at a time:
+    // copying, and above all touching new pages, takes one processor
+    // several milliseconds.
     constexpr std::size_t kShareFrom = std::size_t{4} << 20;
-    static const bool twoProcessors = std::thread::hardware_concurrency() > 1;
-    if (max < kShareFrom || !twoProcessors) return readRange(offset, out, max, fresh, got);
-    const std::size_t half = max / 2 / 4096 * 4096;
-    std::size_t gotSecond = 0;
-    int rcSecond = IMG_OK;
-    std::thread second;
-    try {
-        second = std::thread([&] { rcSecond = readRange(offset + half, out + half, max - half, fresh, gotSecond); });
-    } catch (const std::system_error&) {
-        return readRange(offset, out, max, fresh, got);
+    constexpr std::size_t kPiece = std::size_t{1} << 20;
+    if (max < kShareFrom || !processorFree()) return readRange(offset, out, max, fresh, got);
+    const int pieces = static_cast<int>((max + kPiece - 1) / kPiece);
+    std::vector<int> rcs(static_cast<std::size_t>(pieces), IMG_OK);
+    std::vector<std::size_t> gots(static_cast<std::size_t>(pieces), 0);
+    shareWork(pieces, [&](int i) {
+        const std::size_t at = static_cast<std::size_t>(i) * kPiece;
+        const auto k = static_cast<std::size_t>(i);
+        rcs[k] = readRange(offset + at, out + at, std::min(kPiece, max - at), fresh, gots[k]);
+    });
+    got = 0;
+    for (std::size_t k = 0; k < rcs.size(); ++k) {
+        if (rcs[k] != IMG_OK) return rcs[k];
+        got += gots[k];
+        if (gots[k] < std::min(kPiece, max - k * kPiece)) break;  // the file ends in this piece
     }
-    const int rc = readRange(offset, out, half, fresh, got);
-    second.join();
-    if (rc != IMG_OK) return rc;
-    if (rcSecond != IMG_OK) return rcSecond;
-    if (got == half) got += gotSecond;  // otherwise the file ends in the first half
     return IMG_OK;
 }
 
