@@ -157,6 +157,9 @@ int allocimage(ImageDescriptor* image, int width, int height, int bppixel);
 // the file's. Sources of 16 bits or more load into a 24-bit buffer, with real
 // alpha composited onto white; indexed sources load into an indexed buffer at
 // least as deep as the file (or into a 24-bit one) and bring their palette.
+// Every byte is read before it returns. (16-, 32- and 64-bit pixels are kept
+// as the file has them and turned into the buffer's rows when those are
+// first asked for; savejpg encodes them without that step.)
 int loadbmp(const char* filename, ImageDescriptor* image);
 
 // Fills the allocated 8-bit *desimg from the 1-bit *srcimg of the same size.
