@@ -2,7 +2,6 @@
 #include "index_rows.h"
 #include "internal.h"
 #include "pixel_rows.h"
-#include "row_pipeline.h"
 #include "second_processor.h"
 #include "target_file.h"
 #include "testing_hooks.h"
@@ -11,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csetjmp>
+#include <functional>
 #include <cstdio>  // jpeglib.h needs FILE and size_t
 #include <jpeglib.h>
 #include <jerror.h>
@@ -44,27 +44,22 @@ private:
     const ImageData& d_;
 };
 
-// Rows made for libjpeg, one at a time, or ahead of it on a second processor
-// when the image is large enough to repay that.
+// Rows made for libjpeg a row at a time, while they are hot in the cache.
+// (Made ahead on a second processor, they came out slower here: the encoder
+// then reads each row from another processor's cache.)
 class PreparedRows final : public RowSource {
 public:
-    PreparedRows(J_COLOR_SPACE space, int components, int width, int height, imaging::RowPipeline::Fill fill)
-        : RowSource(space, components), fill_(std::move(fill)) {
-        const std::size_t rowBytes = static_cast<std::size_t>(width) * static_cast<unsigned>(components);
-        if (imaging::RowPipeline::worthwhile(static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height)))
-            pipeline_ = std::make_unique<imaging::RowPipeline>(height, rowBytes, fill_);
-        else
-            out_.resize(rowBytes);
-    }
+    using Fill = std::function<void(int y, std::uint8_t* out)>;
+    PreparedRows(J_COLOR_SPACE space, int components, int width, Fill fill)
+        : RowSource(space, components), fill_(std::move(fill)),
+          out_(static_cast<std::size_t>(width) * static_cast<unsigned>(components)) {}
     JSAMPROW row(int y) override {
-        if (pipeline_) return const_cast<JSAMPROW>(pipeline_->row(y));
         fill_(y, out_.data());
         return out_.data();
     }
 
 private:
-    imaging::RowPipeline::Fill fill_;
-    std::unique_ptr<imaging::RowPipeline> pipeline_;
+    Fill fill_;
     std::vector<std::uint8_t> out_;
 };
 
@@ -81,7 +76,7 @@ private:
 
 std::unique_ptr<RowSource> decodedRows(const imaging::FileRows& file) {
     if (file.decoder.passthrough()) return std::make_unique<KeptRows>(file);
-    return std::make_unique<PreparedRows>(JCS_EXT_BGRX, 4, file.width, file.height,
+    return std::make_unique<PreparedRows>(JCS_EXT_BGRX, 4, file.width,
                                           [&file](int y, std::uint8_t* out) { file.decoder.decode(file.row(y), file.width, out); });
 }
 
@@ -89,7 +84,7 @@ std::unique_ptr<RowSource> decodedRows(const imaging::FileRows& file) {
 std::unique_ptr<RowSource> paletteRows(const ImageData& d, bool gray) {
     const int size = gray ? 1 : 4;
     auto expander = std::make_shared<const imaging::IndexExpander>(d.depth, imaging::paletteElements(d.palette, size), size);
-    return std::make_unique<PreparedRows>(gray ? JCS_GRAYSCALE : JCS_EXT_BGRX, size, d.width, d.height,
+    return std::make_unique<PreparedRows>(gray ? JCS_GRAYSCALE : JCS_EXT_BGRX, size, d.width,
                                           [&d, expander](int y, std::uint8_t* out) { expander->expand(imaging::bufferRow(d, y), d.width, out); });
 }
 

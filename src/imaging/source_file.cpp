@@ -97,12 +97,12 @@ int SourceFile::readRange(std::uint64_t offset, std::uint8_t* out, std::size_t m
 }
 
 int SourceFile::readInto(std::uint64_t offset, std::uint8_t* out, std::size_t max, bool fresh, std::size_t& got) const {
-    // A large read is shared with a second processor, a piece at a time:
-    // copying, and above all touching new pages, takes one processor
-    // several milliseconds.
+    // A large read into new pages is shared with a second processor, a piece
+    // at a time: touching new pages takes one processor several milliseconds.
+    // (Into warm memory, it is a copy that a second thread does not speed up.)
     constexpr std::size_t kShareFrom = std::size_t{4} << 20;
     constexpr std::size_t kPiece = std::size_t{1} << 20;
-    if (max < kShareFrom || !processorFree()) return readRange(offset, out, max, fresh, got);
+    if (max < kShareFrom || !fresh || !processorFree()) return readRange(offset, out, max, fresh, got);
     const int pieces = static_cast<int>((max + kPiece - 1) / kPiece);
     std::vector<int> rcs(static_cast<std::size_t>(pieces), IMG_OK);
     std::vector<std::size_t> gots(static_cast<std::size_t>(pieces), 0);
