@@ -43,13 +43,17 @@ bool pixelsPresent(const BmpFormat& f, std::uint64_t fileSize) {
     return f.pixelOffset + f.fileStride * static_cast<std::uint64_t>(f.height - 1) + lastRowBytes(f) <= fileSize;
 }
 
-// Every uncompressed row, in file order, into `out`: padding a writer left
-// off the last row reads as zero.
+// Every uncompressed row into `out`, the top row first (see ImageData). The
+// last row of the file may lack its padding, which reads as zero.
 int readRows(const SourceFile& file, const BmpFormat& f, std::uint8_t* out, bool fresh) {
-    const std::size_t whole = static_cast<std::size_t>(f.fileStride) * static_cast<std::size_t>(f.height);
+    const auto stride = static_cast<std::size_t>(f.fileStride);
+    const auto rows = static_cast<std::size_t>(f.height);
+    const auto lastRow = static_cast<std::size_t>(lastRowBytes(f));
+    if (!f.topDown) return file.readRowsReversed(f.pixelOffset, stride, rows, lastRow, out, fresh);
+    const std::size_t whole = stride * rows;
     std::size_t got = 0;
     if (int rc = file.readInto(f.pixelOffset, out, whole, fresh, got)) return rc;
-    if (got < whole - f.fileStride + lastRowBytes(f)) return IMG_ERR_TRUNCATED;
+    if (got < whole - stride + lastRow) return IMG_ERR_TRUNCATED;
     std::fill(out + got, out + whole, std::uint8_t{0});
     return IMG_OK;
 }
@@ -95,10 +99,8 @@ int readAllRows(const SourceFile& file, const BmpFormat& f, PixelBytes& out) {
     return readRows(file, f, out.bytes.get(), memory.fresh);
 }
 
-// Rows with the buffer's own layout go straight from the file into it, in
-// the file's row order.
+// Rows with the buffer's own layout go straight from the file into it.
 int loadInPlace(const SourceFile& file, const BmpFormat& f, ImageData& d) {
-    d.topDown = f.topDown;
     return readRows(file, f, d.pixels.get(), d.fresh);
 }
 
@@ -108,8 +110,7 @@ int loadKept(const SourceFile& file, const BmpFormat& f, ImageData& d) {
     if (int rc = readAllRows(file, f, kept)) return rc;
     const bool composite = f.alphaMask && anyAlpha(f, kept.bytes.get());
     auto rows = std::make_shared<FileRows>(
-        FileRows{std::move(kept.bytes), static_cast<std::size_t>(f.fileStride), f.topDown, f.height, f.width, MaskDecoder(f, composite)});
-    d.topDown = false;
+        FileRows{std::move(kept.bytes), static_cast<std::size_t>(f.fileStride), f.height, f.width, MaskDecoder(f, composite)});
     d.pending = std::make_shared<PendingRows>();
     d.pending->file = std::move(rows);
     return IMG_OK;
@@ -121,7 +122,6 @@ int loadDecoded(const SourceFile& file, const BmpFormat& f, const std::vector<RG
     if (int rc = rle ? readRle(file, f, bytes) : readAllRows(file, f, bytes)) return rc;
     const std::vector<RGBQUAD> palette256 = fullPalette(colours, 8);
     const DecodeJob job{{bytes.bytes.get(), bytes.size}, f, palette256, d};
-    d.topDown = false;
     if (d.fresh) prefault(d.pixels.get(), d.stride * static_cast<std::size_t>(d.height));
     if (rle) return decodeRle(job);
     widenIndexedRows(job);

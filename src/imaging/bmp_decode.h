@@ -12,7 +12,7 @@ namespace imaging {
 // Everything a decoder needs: the file's pixel data as read, its format, its
 // palette as a full 256-entry table (missing entries black), and the buffer.
 struct DecodeJob {
-    std::span<const std::uint8_t> pixels;  // from the pixel data offset on
+    std::span<const std::uint8_t> pixels;  // the rows, top row first, or the RLE stream
     const BmpFormat& format;
     const std::vector<RGBQUAD>& palette256;
     ImageData& image;
@@ -22,11 +22,9 @@ struct DecodeJob {
 constexpr std::size_t kRleSlack = 32;
 int decodeRle(const DecodeJob& job);
 
-// The file's row for image row y (0 = top).
+// The file's row for image row y (0 = top); uncompressed rows are read top row first.
 inline const std::uint8_t* fileRow(const DecodeJob& job, int y) {
-    const BmpFormat& f = job.format;
-    const std::uint64_t r = f.topDown ? static_cast<std::uint64_t>(y) : static_cast<std::uint64_t>(f.height - 1 - y);
-    return job.pixels.data() + r * f.fileStride;
+    return job.pixels.data() + static_cast<std::uint64_t>(y) * job.format.fileStride;
 }
 
 // Writes rows of one index per byte into a buffer at its own depth: packed,

@@ -25,7 +25,7 @@ public:
     void leave(int x, int y) {
         std::fill_n(indices_.begin() + x, kStep, std::uint8_t{0});
         for (; y_ < y && y_ < image_.height; ++y_) {
-            out_.write(image_.pixels.get() + static_cast<std::size_t>(y_) * image_.stride, indices_.data());
+            out_.write(bufferRow(image_, image_.height - 1 - y_), indices_.data());
             std::fill(indices_.begin(), indices_.end(), std::uint8_t{0});
         }
     }

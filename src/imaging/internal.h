@@ -22,9 +22,10 @@ struct PendingRows {
 
 // What a descriptor holds.
 struct ImageData {
+    // Rows from the top down, unlike a bitmap file's: libjpeg takes rows from
+    // the top, and memory read backwards comes in measurably slower.
     std::shared_ptr<std::uint8_t> pixels;
     bool fresh = false;  // pages not touched yet: filled through the cache, not by the kernel
-    bool topDown = false;  // buffer rows run from the top row down (as a top-down file's)
     int width = 0;
     int height = 0;
     int depth = 0;
@@ -61,10 +62,7 @@ inline bool isSupportedDepth(int depth) { return isIndexedDepth(depth) || depth 
 inline std::uint64_t paddedStride(std::uint64_t width, unsigned bits) { return (width * bits + 31) / 32 * 4; }
 
 // Buffer row for image row y (0 = top).
-inline std::uint8_t* bufferRow(const ImageData& d, int y) {
-    const int stored = d.topDown ? y : d.height - 1 - y;
-    return d.pixels.get() + static_cast<std::size_t>(stored) * d.stride;
-}
+inline std::uint8_t* bufferRow(const ImageData& d, int y) { return d.pixels.get() + static_cast<std::size_t>(y) * d.stride; }
 
 // A large buffer's pages in with one call before it is written in full;
 // page by page, first touches cost more than the decoding itself.

@@ -37,20 +37,16 @@ private:
 // channel is a writer that never filled it in.
 bool anyAlpha(const BmpFormat& f, const std::uint8_t* pixels);
 
-// The file's pixel rows, as read, and how they decode.
+// The file's pixel rows as read, top row first, and how they decode.
 struct FileRows {
     std::shared_ptr<std::uint8_t> bytes;
     std::size_t stride;
-    bool topDown;
     int height;
     int width;
     MaskDecoder decoder;
 
     // Image row y, counted from the top.
-    const std::uint8_t* row(int y) const {
-        const int stored = topDown ? y : height - 1 - y;
-        return bytes.get() + static_cast<std::size_t>(stored) * stride;
-    }
+    const std::uint8_t* row(int y) const { return bytes.get() + static_cast<std::size_t>(y) * stride; }
 };
 
 }  // namespace imaging

@@ -27,9 +27,17 @@ public:
     // Up to `max` bytes from `offset` into memory of the caller's; `fresh`
     // memory (pages never touched) is filled through a small buffer instead.
     int readInto(std::uint64_t offset, std::uint8_t* out, std::size_t max, bool fresh, std::size_t& got) const;
+    // `rows` rows of `stride` bytes from `offset`, in reverse order: file
+    // row i goes to out + (rows - 1 - i) * stride. The file's last row may
+    // end early, after lastRow bytes (the rest reads as 0); shorter than
+    // that is IMG_ERR_TRUNCATED.
+    int readRowsReversed(std::uint64_t offset, std::size_t stride, std::size_t rows, std::size_t lastRow,
+                         std::uint8_t* out, bool fresh) const;
 
 private:
     int readRange(std::uint64_t offset, std::uint8_t* out, std::size_t max, bool fresh, std::size_t& got) const;
+    int reverseRows(std::uint64_t offset, std::size_t stride, std::size_t first, std::size_t count, std::size_t rows,
+                    std::size_t lastRow, std::uint8_t* out) const;
 
     int fd_ = -1;
     std::uint64_t size_ = 0;
