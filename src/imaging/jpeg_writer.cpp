@@ -1,7 +1,6 @@
 // savejpg: libjpeg-turbo's compressor behind an all-or-nothing file write.
-#include "index_rows.h"
 #include "internal.h"
-#include "pixel_rows.h"
+#include "jpeg_rows.h"
 #include "second_processor.h"
 #include "target_file.h"
 #include "testing_hooks.h"
@@ -10,7 +9,6 @@
 #include <atomic>
 #include <cerrno>
 #include <csetjmp>
-#include <functional>
 #include <cstdio>  // jpeglib.h needs FILE and size_t
 #include <jpeglib.h>
 #include <jerror.h>
@@ -22,87 +20,6 @@ using imaging::ImageData;
 namespace {
 
 std::atomic<long long> g_failWritesAfter{-1};
-
-// Pixel rows as libjpeg wants them, from the top down.
-class RowSource {
-public:
-    RowSource(J_COLOR_SPACE space, int components) : space(space), components(components) {}
-    virtual ~RowSource() = default;
-    virtual JSAMPROW row(int y) = 0;
-    const J_COLOR_SPACE space;
-    const int components;
-};
-
-// Rows libjpeg reads in place: 24-bit B, G, R, or 8-bit indices that are
-// their own gray levels.
-class BufferRows final : public RowSource {
-public:
-    BufferRows(const ImageData& d, J_COLOR_SPACE space, int components) : RowSource(space, components), d_(d) {}
-    JSAMPROW row(int y) override { return imaging::bufferRow(d_, y); }
-
-private:
-    const ImageData& d_;
-};
-
-// Rows made for libjpeg a row at a time, while they are hot in the cache.
-// (Made ahead on a second processor, they came out slower here: the encoder
-// then reads each row from another processor's cache.)
-class PreparedRows final : public RowSource {
-public:
-    using Fill = std::function<void(int y, std::uint8_t* out)>;
-    PreparedRows(J_COLOR_SPACE space, int components, int width, Fill fill)
-        : RowSource(space, components), fill_(std::move(fill)),
-          out_(static_cast<std::size_t>(width) * static_cast<unsigned>(components)) {}
-    JSAMPROW row(int y) override {
-        fill_(y, out_.data());
-        return out_.data();
-    }
-
-private:
-    Fill fill_;
-    std::vector<std::uint8_t> out_;
-};
-
-// 16-, 32- and 64-bit rows as the file has them: plain 32-bit rows in place,
-// the others decoded into B, G, R, X while they are hot.
-class KeptRows final : public RowSource {
-public:
-    explicit KeptRows(const imaging::FileRows& file) : RowSource(JCS_EXT_BGRX, 4), file_(file) {}
-    JSAMPROW row(int y) override { return const_cast<JSAMPROW>(file_.row(y)); }
-
-private:
-    const imaging::FileRows& file_;
-};
-
-std::unique_ptr<RowSource> decodedRows(const imaging::FileRows& file) {
-    if (file.decoder.passthrough()) return std::make_unique<KeptRows>(file);
-    return std::make_unique<PreparedRows>(JCS_EXT_BGRX, 4, file.width,
-                                          [&file](int y, std::uint8_t* out) { file.decoder.decode(file.row(y), file.width, out); });
-}
-
-// Indexed rows through the palette, to gray levels or to B, G, R, X.
-std::unique_ptr<RowSource> paletteRows(const ImageData& d, bool gray) {
-    const int size = gray ? 1 : 4;
-    auto expander = std::make_shared<const imaging::IndexExpander>(d.depth, imaging::paletteElements(d.palette, size), size);
-    return std::make_unique<PreparedRows>(gray ? JCS_GRAYSCALE : JCS_EXT_BGRX, size, d.width,
-                                          [&d, expander](int y, std::uint8_t* out) { expander->expand(imaging::bufferRow(d, y), d.width, out); });
-}
-
-// An 8-bit gray ramp maps every index to itself.
-bool indicesAreLevels(const ImageData& d) {
-    if (d.depth != 8) return false;
-    for (std::size_t i = 0; i < d.palette.size(); ++i)
-        if (d.palette[i].rgbRed != i) return false;
-    return true;
-}
-
-std::unique_ptr<RowSource> rowsOf(const ImageData& d, bool gray) {
-    if (d.pending && d.pending->file) return decodedRows(*d.pending->file);
-    imaging::completeBuffer(d);
-    if (d.depth == 24) return std::make_unique<BufferRows>(d, JCS_EXT_BGR, 3);
-    if (gray && indicesAreLevels(d)) return std::make_unique<BufferRows>(d, JCS_GRAYSCALE, 1);
-    return paletteRows(d, gray);
-}
 
 struct ErrorManager {
     jpeg_error_mgr pub;
@@ -169,7 +86,7 @@ struct EncodeParams {
 
 // The only function that meets libjpeg's longjmp; it holds nothing that
 // needs destroying, so jumping out of it is safe.
-bool encode(int fd, const EncodeParams& p, RowSource& rows) {
+bool encode(int fd, const EncodeParams& p, imaging::RowSource& rows) {
     jpeg_compress_struct cinfo;
     ErrorManager err;
     static thread_local FdDestination dest;
@@ -203,6 +120,7 @@ bool encode(int fd, const EncodeParams& p, RowSource& rows) {
         cinfo.Y_density = static_cast<UINT16>(std::min(p.yPelsPerMeter / 100, 65535));
     }
     jpeg_start_compress(&cinfo, TRUE);
+    rows.started(&cinfo);
     if (p.iccSize > 0) jpeg_write_icc_profile(&cinfo, p.icc, static_cast<unsigned>(p.iccSize));
     while (cinfo.next_scanline < cinfo.image_height) {
         JSAMPROW row = rows.row(static_cast<int>(cinfo.next_scanline));
@@ -245,7 +163,7 @@ int savejpg_pending(const char* filename, const ImageDescriptor* image, int qual
                         d.xPelsPerMeter, d.yPelsPerMeter,
                         d.icc ? d.icc->data() : nullptr,
                         d.icc ? d.icc->size() : 0};
-    const std::unique_ptr<RowSource> rows = rowsOf(d, gray);
+    const std::unique_ptr<imaging::RowSource> rows = imaging::rowsOf(d, gray);
     auto target = std::make_unique<imaging::TargetFile>();
     if (!target->open(filename)) return IMG_ERR_WRITE;
     if (!encode(target->fd(), params, *rows)) return IMG_ERR_WRITE;  // target's destructor discards the file

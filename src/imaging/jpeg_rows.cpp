@@ -1,0 +1,188 @@
+#include "jpeg_rows.h"
+
+#include "index_rows.h"
+#include "pixel_rows.h"
+
+#include <array>
+#include <csetjmp>
+#include <cstdlib>
+#include <functional>
+#include <span>
+#include <jpegint.h>  // the colour converter, which indexed rows replace
+
+namespace imaging {
+namespace {
+
+// Rows libjpeg reads in place: 24-bit B, G, R, or 8-bit indices that are
+// their own gray levels.
+class BufferRows final : public RowSource {
+public:
+    BufferRows(const ImageData& d, J_COLOR_SPACE space, int components) : RowSource(space, components), d_(d) {}
+    JSAMPROW row(int y) override { return bufferRow(d_, y); }
+
+private:
+    const ImageData& d_;
+};
+
+// Rows made for libjpeg a row at a time, while they are hot in the cache.
+// (Made ahead on a second processor, they came out slower here.)
+class PreparedRows final : public RowSource {
+public:
+    using Fill = std::function<void(int y, std::uint8_t* out)>;
+    PreparedRows(J_COLOR_SPACE space, int components, int width, Fill fill)
+        : RowSource(space, components), fill_(std::move(fill)),
+          out_(static_cast<std::size_t>(width) * static_cast<unsigned>(components)) {}
+    JSAMPROW row(int y) override {
+        fill_(y, out_.data());
+        return out_.data();
+    }
+
+private:
+    Fill fill_;
+    std::vector<std::uint8_t> out_;
+};
+
+// 16-, 32- and 64-bit rows as the file has them: plain 32-bit rows in place,
+// the others decoded into B, G, R, X while they are hot.
+class KeptRows final : public RowSource {
+public:
+    explicit KeptRows(const FileRows& file) : RowSource(JCS_EXT_BGRX, 4), file_(file) {}
+    JSAMPROW row(int y) override { return const_cast<JSAMPROW>(file_.row(y)); }
+
+private:
+    const FileRows& file_;
+};
+
+std::unique_ptr<RowSource> decodedRows(const FileRows& file) {
+    if (file.decoder.passthrough()) return std::make_unique<KeptRows>(file);
+    return std::make_unique<PreparedRows>(JCS_EXT_BGRX, 4, file.width,
+                                          [&file](int y, std::uint8_t* out) { file.decoder.decode(file.row(y), file.width, out); });
+}
+
+struct ErrorJump {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void jumpOut(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<ErrorJump*>(cinfo->err)->jump, 1); }
+void quiet(j_common_ptr) {}
+
+// Every palette entry's Y, Cb and Cr (planes[c][index]), as libjpeg's own
+// colour converter gives them: the JPEG's bytes stay libjpeg's, whatever its
+// arithmetic. Touches nothing that needs destroying besides the compressor.
+bool paletteYcc(std::span<const RGBQUAD> palette, std::array<std::vector<std::uint8_t>, 3>& planes) {
+    constexpr JDIMENSION kWidth = 256;
+    constexpr std::size_t kRoom = kWidth + 64;  // vector code may write whole registers past the end
+    std::vector<std::uint8_t> bgrx = paletteElements(palette, 4);
+    bgrx.resize(4 * kRoom);
+    JSAMPROW in = bgrx.data();
+    JSAMPROW outRows[3];
+    for (std::size_t c = 0; c < 3; ++c) {
+        planes[c].assign(kRoom, 0);
+        outRows[c] = planes[c].data();
+    }
+    JSAMPARRAY out[3] = {&outRows[0], &outRows[1], &outRows[2]};
+
+    jpeg_compress_struct cinfo;
+    ErrorJump err;
+    unsigned char* mem = nullptr;
+    unsigned long size = 0;
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = jumpOut;
+    err.pub.output_message = quiet;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        std::free(mem);
+        return false;
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &mem, &size);
+    cinfo.image_width = kWidth;
+    cinfo.image_height = 1;
+    cinfo.input_components = 4;
+    cinfo.in_color_space = JCS_EXT_BGRX;
+    jpeg_set_defaults(&cinfo);
+    jpeg_start_compress(&cinfo, FALSE);
+    cinfo.cconvert->color_convert(&cinfo, &in, out, 0, 1);
+    jpeg_destroy_compress(&cinfo);
+    std::free(mem);
+    for (auto& plane : planes) plane.resize(palette.size());
+    return true;
+}
+
+// Colour indexed rows go to libjpeg as they are, and a colour converter of
+// ours takes each index straight to Y, Cb and Cr: one look-up in place of a
+// look-up into B, G, R and libjpeg's own conversion of that. (A table of all
+// 65536 16-bit values, tried the same way, came out slower than decoding.)
+class IndexedRows final : public RowSource {
+public:
+    IndexedRows(const ImageData& d, const std::array<std::vector<std::uint8_t>, 3>& planes)
+        : RowSource(JCS_EXT_BGRX, 4), d_(d) {
+        if (d.depth != 8) {
+            for (const auto& plane : planes) expanders_.emplace_back(d.depth, plane, 1);
+            return;
+        }
+        for (std::size_t i = 0; i < 256; ++i)
+            ycc_[i] = planes[0][i] | static_cast<std::uint32_t>(planes[1][i]) << 8 | static_cast<std::uint32_t>(planes[2][i]) << 16;
+    }
+    JSAMPROW row(int y) override { return bufferRow(d_, y); }
+    void started(j_compress_ptr cinfo) override {
+        cinfo->client_data = this;
+        cinfo->cconvert->color_convert = convert;
+    }
+
+private:
+    static void convert(j_compress_ptr cinfo, JSAMPARRAY in, JSAMPIMAGE out, JDIMENSION outRow, int rows) {
+        const auto* self = static_cast<const IndexedRows*>(cinfo->client_data);
+        for (int r = 0; r < rows; ++r, ++outRow) self->convertRow(in[r], out[0][outRow], out[1][outRow], out[2][outRow]);
+    }
+    void convertRow(const std::uint8_t* in, std::uint8_t* y, std::uint8_t* cb, std::uint8_t* cr) const {
+        if (!expanders_.empty()) {
+            expanders_[0].expand(in, d_.width, y);
+            expanders_[1].expand(in, d_.width, cb);
+            expanders_[2].expand(in, d_.width, cr);
+            return;
+        }
+        // One word per index, split: faster here than three byte tables.
+        for (int x = 0; x < d_.width; ++x) {
+            const std::uint32_t v = ycc_[in[x]];
+            y[x] = static_cast<std::uint8_t>(v);
+            cb[x] = static_cast<std::uint8_t>(v >> 8);
+            cr[x] = static_cast<std::uint8_t>(v >> 16);
+        }
+    }
+
+    const ImageData& d_;
+    std::array<std::uint32_t, 256> ycc_{};
+    std::vector<IndexExpander> expanders_;
+};
+
+// Indexed rows through the palette, to gray levels or to Y, Cb, Cr.
+std::unique_ptr<RowSource> paletteRows(const ImageData& d, bool gray) {
+    std::array<std::vector<std::uint8_t>, 3> planes;
+    if (!gray && paletteYcc(d.palette, planes)) return std::make_unique<IndexedRows>(d, planes);
+    const int size = gray ? 1 : 4;
+    auto expander = std::make_shared<const IndexExpander>(d.depth, paletteElements(d.palette, size), size);
+    return std::make_unique<PreparedRows>(gray ? JCS_GRAYSCALE : JCS_EXT_BGRX, size, d.width,
+                                          [&d, expander](int y, std::uint8_t* out) { expander->expand(bufferRow(d, y), d.width, out); });
+}
+
+// An 8-bit gray ramp maps every index to itself.
+bool indicesAreLevels(const ImageData& d) {
+    if (d.depth != 8) return false;
+    for (std::size_t i = 0; i < d.palette.size(); ++i)
+        if (d.palette[i].rgbRed != i) return false;
+    return true;
+}
+
+}  // namespace
+
+std::unique_ptr<RowSource> rowsOf(const ImageData& d, bool gray) {
+    if (d.pending && d.pending->file) return decodedRows(*d.pending->file);
+    completeBuffer(d);
+    if (d.depth == 24) return std::make_unique<BufferRows>(d, JCS_EXT_BGR, 3);
+    if (gray && indicesAreLevels(d)) return std::make_unique<BufferRows>(d, JCS_GRAYSCALE, 1);
+    return paletteRows(d, gray);
+}
+
+}  // namespace imaging
