@@ -36,6 +36,8 @@ public:
 
 private:
     int readRange(std::uint64_t offset, std::uint8_t* out, std::size_t max, bool fresh, std::size_t& got) const;
+    int scatterRows(std::uint64_t offset, std::size_t stride, std::size_t rows, std::size_t lastRow,
+                    std::uint8_t* out) const;
     int reverseRows(std::uint64_t offset, std::size_t stride, std::size_t first, std::size_t count, std::size_t rows,
                     std::size_t lastRow, std::uint8_t* out) const;
 
