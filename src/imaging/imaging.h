@@ -163,6 +163,8 @@ int allocimage(ImageDescriptor* image, int width, int height, int bppixel);
 int loadbmp(const char* filename, ImageDescriptor* image);
 
 // Fills the allocated 8-bit *desimg from the 1-bit *srcimg of the same size.
+// (It keeps a copy of the packed rows and unpacks them when its rows are
+// first asked for; savejpg encodes the packed ones.)
 int convert1bitto8bit(const ImageDescriptor* srcimg, ImageDescriptor* desimg);
 
 // Makes *desimg describe the same image as *srcimg.

@@ -13,11 +13,21 @@ namespace imaging {
 
 struct FileRows;
 
+// Rows of palette indices packed at `depth` bits, from the top down.
+struct PackedRows {
+    std::shared_ptr<std::uint8_t> bytes;
+    std::size_t stride = 0;
+    int depth = 0;
+    const std::uint8_t* row(int y) const { return bytes.get() + static_cast<std::size_t>(y) * stride; }
+};
+
 // What a buffer still lacks, supplied once, on first use: zeros for a
-// recycled buffer, or the rows of pixels kept as the file stores them.
+// recycled buffer, the rows of pixels kept as the file stores them, or the
+// packed rows of a 1-bit picture widened to 8 bits.
 struct PendingRows {
     std::once_flag once;
-    std::shared_ptr<const FileRows> file;  // null: zeros
+    std::shared_ptr<const FileRows> file;
+    std::shared_ptr<const PackedRows> packed;  // neither: zeros
 };
 
 // What a descriptor holds.

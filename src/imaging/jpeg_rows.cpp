@@ -59,6 +59,16 @@ std::unique_ptr<RowSource> decodedRows(const FileRows& file) {
                                           [&file](int y, std::uint8_t* out) { file.decoder.decode(file.row(y), file.width, out); });
 }
 
+// Rows of palette indices wherever they are: the buffer, or packed rows
+// kept for a widened picture.
+struct IndexRows {
+    const std::uint8_t* base;
+    std::size_t stride;
+    int depth;
+    int width;
+    const std::uint8_t* row(int y) const { return base + static_cast<std::size_t>(y) * stride; }
+};
+
 struct ErrorJump {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
@@ -116,16 +126,16 @@ bool paletteYcc(std::span<const RGBQUAD> palette, std::array<std::vector<std::ui
 // 65536 16-bit values, tried the same way, came out slower than decoding.)
 class IndexedRows final : public RowSource {
 public:
-    IndexedRows(const ImageData& d, const std::array<std::vector<std::uint8_t>, 3>& planes)
-        : RowSource(JCS_EXT_BGRX, 4), d_(d) {
-        if (d.depth != 8) {
-            for (const auto& plane : planes) expanders_.emplace_back(d.depth, plane, 1);
+    IndexedRows(const IndexRows& rows, const std::array<std::vector<std::uint8_t>, 3>& planes)
+        : RowSource(JCS_EXT_BGRX, 4), rows_(rows) {
+        if (rows.depth != 8) {
+            for (const auto& plane : planes) expanders_.emplace_back(rows.depth, plane, 1);
             return;
         }
         for (std::size_t i = 0; i < 256; ++i)
             ycc_[i] = planes[0][i] | static_cast<std::uint32_t>(planes[1][i]) << 8 | static_cast<std::uint32_t>(planes[2][i]) << 16;
     }
-    JSAMPROW row(int y) override { return bufferRow(d_, y); }
+    JSAMPROW row(int y) override { return const_cast<JSAMPROW>(rows_.row(y)); }
     void started(j_compress_ptr cinfo) override {
         cinfo->client_data = this;
         cinfo->cconvert->color_convert = convert;
@@ -138,13 +148,13 @@ private:
     }
     void convertRow(const std::uint8_t* in, std::uint8_t* y, std::uint8_t* cb, std::uint8_t* cr) const {
         if (!expanders_.empty()) {
-            expanders_[0].expand(in, d_.width, y);
-            expanders_[1].expand(in, d_.width, cb);
-            expanders_[2].expand(in, d_.width, cr);
+            expanders_[0].expand(in, rows_.width, y);
+            expanders_[1].expand(in, rows_.width, cb);
+            expanders_[2].expand(in, rows_.width, cr);
             return;
         }
         // One word per index, split: faster here than three byte tables.
-        for (int x = 0; x < d_.width; ++x) {
+        for (int x = 0; x < rows_.width; ++x) {
             const std::uint32_t v = ycc_[in[x]];
             y[x] = static_cast<std::uint8_t>(v);
             cb[x] = static_cast<std::uint8_t>(v >> 8);
@@ -152,19 +162,20 @@ private:
         }
     }
 
-    const ImageData& d_;
+    IndexRows rows_;
     std::array<std::uint32_t, 256> ycc_{};
     std::vector<IndexExpander> expanders_;
 };
 
 // Indexed rows through the palette, to gray levels or to Y, Cb, Cr.
-std::unique_ptr<RowSource> paletteRows(const ImageData& d, bool gray) {
+std::unique_ptr<RowSource> paletteRows(const IndexRows& rows, std::span<const RGBQUAD> palette, bool gray) {
+    const auto entries = palette.first(std::min(palette.size(), std::size_t{1} << rows.depth));
     std::array<std::vector<std::uint8_t>, 3> planes;
-    if (!gray && paletteYcc(d.palette, planes)) return std::make_unique<IndexedRows>(d, planes);
+    if (!gray && paletteYcc(entries, planes)) return std::make_unique<IndexedRows>(rows, planes);
     const int size = gray ? 1 : 4;
-    auto expander = std::make_shared<const IndexExpander>(d.depth, paletteElements(d.palette, size), size);
-    return std::make_unique<PreparedRows>(gray ? JCS_GRAYSCALE : JCS_EXT_BGRX, size, d.width,
-                                          [&d, expander](int y, std::uint8_t* out) { expander->expand(bufferRow(d, y), d.width, out); });
+    auto expander = std::make_shared<const IndexExpander>(rows.depth, paletteElements(entries, size), size);
+    return std::make_unique<PreparedRows>(gray ? JCS_GRAYSCALE : JCS_EXT_BGRX, size, rows.width,
+                                          [rows, expander](int y, std::uint8_t* out) { expander->expand(rows.row(y), rows.width, out); });
 }
 
 // An 8-bit gray ramp maps every index to itself.
@@ -179,10 +190,14 @@ bool indicesAreLevels(const ImageData& d) {
 
 std::unique_ptr<RowSource> rowsOf(const ImageData& d, bool gray) {
     if (d.pending && d.pending->file) return decodedRows(*d.pending->file);
+    if (d.pending && d.pending->packed) {
+        const PackedRows& packed = *d.pending->packed;
+        return paletteRows({packed.bytes.get(), packed.stride, packed.depth, d.width}, d.palette, gray);
+    }
     completeBuffer(d);
     if (d.depth == 24) return std::make_unique<BufferRows>(d, JCS_EXT_BGR, 3);
     if (gray && indicesAreLevels(d)) return std::make_unique<BufferRows>(d, JCS_GRAYSCALE, 1);
-    return paletteRows(d, gray);
+    return paletteRows({d.pixels.get(), d.stride, d.depth, d.width}, d.palette, gray);
 }
 
 }  // namespace imaging

@@ -1,5 +1,7 @@
 #include "pixel_rows.h"
 
+#include "index_rows.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -184,6 +186,16 @@ void completeBuffer(const ImageData& d) {
     if (!pending) return;
     std::call_once(pending->once, [&d, &pending] {
         const std::size_t size = d.stride * static_cast<std::size_t>(d.height);
+        if (pending->packed) {
+            const PackedRows& packed = *pending->packed;
+            const IndexExpander unpack = IndexExpander::indices(packed.depth);
+            for (int y = 0; y < d.height; ++y) {
+                std::uint8_t* out = bufferRow(d, y);
+                unpack.expand(packed.row(y), d.width, out);
+                std::fill(out + d.width, out + d.stride, std::uint8_t{0});
+            }
+            return;
+        }
         if (!pending->file) {
             std::memset(d.pixels.get(), 0, size);
             return;

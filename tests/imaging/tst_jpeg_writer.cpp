@@ -119,6 +119,7 @@ void JpegWriterTest::bytesEqualLibjpegTurbo_data() {
     row("RLE8 colour", fixture::indexedVariant(8, BI_RLE8, Header::Info, colour));
     row("4-bit colour", fixture::indexedVariant(4, BI_RGB, Header::Info, fixture::colourPalette(16)));
     row("1-bit gray", fixture::indexedVariant(1, BI_RGB, Header::Info, fixture::grayPalette(2)));
+    row("1-bit colour", fixture::indexedVariant(1, BI_RGB, Header::Info, fixture::colourPalette(2)));
     row("16-bit 5-6-5", fixture::maskVariant(16, BI_BITFIELDS, Header::Info, {0xF800, 0x07E0, 0x001F, 0}));
     row("32-bit", fixture::maskVariant(32, BI_RGB, Header::Info));
     row("32-bit alpha", fixture::maskVariant(32, BI_BITFIELDS, Header::V5, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}));
