@@ -128,12 +128,10 @@ class IndexedRows final : public RowSource {
 public:
     IndexedRows(const IndexRows& rows, const std::array<std::vector<std::uint8_t>, 3>& planes)
         : RowSource(JCS_EXT_BGRX, 4), rows_(rows) {
-        if (rows.depth != 8) {
+        if (rows.depth == 8)
+            lookup_ = std::make_unique<TripleLookup>(planes);
+        else
             for (const auto& plane : planes) expanders_.emplace_back(rows.depth, plane, 1);
-            return;
-        }
-        for (std::size_t i = 0; i < 256; ++i)
-            ycc_[i] = planes[0][i] | static_cast<std::uint32_t>(planes[1][i]) << 8 | static_cast<std::uint32_t>(planes[2][i]) << 16;
     }
     JSAMPROW row(int y) override { return const_cast<JSAMPROW>(rows_.row(y)); }
     void started(j_compress_ptr cinfo) override {
@@ -147,23 +145,17 @@ private:
         for (int r = 0; r < rows; ++r, ++outRow) self->convertRow(in[r], out[0][outRow], out[1][outRow], out[2][outRow]);
     }
     void convertRow(const std::uint8_t* in, std::uint8_t* y, std::uint8_t* cb, std::uint8_t* cr) const {
-        if (!expanders_.empty()) {
-            expanders_[0].expand(in, rows_.width, y);
-            expanders_[1].expand(in, rows_.width, cb);
-            expanders_[2].expand(in, rows_.width, cr);
+        if (lookup_) {
+            lookup_->apply(in, rows_.width, y, cb, cr);
             return;
         }
-        // One word per index, split: faster here than three byte tables.
-        for (int x = 0; x < rows_.width; ++x) {
-            const std::uint32_t v = ycc_[in[x]];
-            y[x] = static_cast<std::uint8_t>(v);
-            cb[x] = static_cast<std::uint8_t>(v >> 8);
-            cr[x] = static_cast<std::uint8_t>(v >> 16);
-        }
+        expanders_[0].expand(in, rows_.width, y);
+        expanders_[1].expand(in, rows_.width, cb);
+        expanders_[2].expand(in, rows_.width, cr);
     }
 
     IndexRows rows_;
-    std::array<std::uint32_t, 256> ycc_{};
+    std::unique_ptr<TripleLookup> lookup_;
     std::vector<IndexExpander> expanders_;
 };
 
