@@ -10,6 +10,16 @@ namespace {
 
 std::atomic<int> g_busy{0};
 
+// Starts fn on a detached thread; false if no thread could be had.
+bool startHelper(std::function<void()> fn) {
+    try {
+        std::thread(std::move(fn)).detach();
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
+}
+
 // What a shared piece of work and its helper hold in common; it lives as
 // long as either of them needs it.
 struct Shared {
@@ -44,15 +54,6 @@ BusyConversion::~BusyConversion() { g_busy.fetch_sub(1); }
 bool processorFree() {
     static const int processors = static_cast<int>(std::thread::hardware_concurrency());
     return g_busy.load() < processors;
-}
-
-bool startHelper(std::function<void()> fn) {
-    try {
-        std::thread(std::move(fn)).detach();
-        return true;
-    } catch (const std::system_error&) {
-        return false;
-    }
 }
 
 void shareWork(int pieces, const std::function<void(int)>& fn) {

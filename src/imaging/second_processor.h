@@ -1,8 +1,8 @@
-// Help from a second processor, for one large image at a time. A helper
-// thread is asked only while processors are free: when the program converts
-// several files at once, each conversion runs alone. The calling thread
-// never waits for a helper that has not started: work nobody has begun, it
-// does itself.
+// Help from a second processor, for one large image at a time (reading into
+// new memory). A helper thread is asked only while processors are free:
+// when the program converts several files at once, each conversion runs
+// alone. The calling thread never waits for a helper that has not started:
+// work nobody has begun, it does itself.
 #pragma once
 
 #include <functional>
@@ -25,9 +25,5 @@ bool processorFree();
 // free, on a helper; returns once every piece is done. work must be safe to
 // run on two threads at once for different pieces.
 void shareWork(int pieces, const std::function<void(int)>& work);
-
-// Starts fn on a detached helper thread; false if no thread could be had.
-// fn must keep alive whatever it uses.
-bool startHelper(std::function<void()> fn);
 
 }  // namespace imaging
