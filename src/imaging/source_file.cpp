@@ -117,15 +117,18 @@ int SourceFile::readInto(std::uint64_t offset, std::uint8_t* out, std::size_t ma
     if (max < kShareFrom || !fresh || !processorFree()) return readRange(offset, out, max, fresh, got);
     const int pieces = static_cast<int>((max + kPiece - 1) / kPiece);
     std::vector<int> rcs(static_cast<std::size_t>(pieces), IMG_OK);
+    std::vector<int> errors(rcs.size(), 0);
     std::vector<std::size_t> gots(static_cast<std::size_t>(pieces), 0);
     shareWork(pieces, [&](int i) {
         const std::size_t at = static_cast<std::size_t>(i) * kPiece;
         const auto k = static_cast<std::size_t>(i);
         rcs[k] = readRange(offset + at, out + at, std::min(kPiece, max - at), fresh, gots[k]);
+        if (rcs[k] != IMG_OK) errors[k] = imaging_os_error();
     });
     got = 0;
     for (std::size_t k = 0; k < rcs.size(); ++k) {
-        if (rcs[k] != IMG_OK) return rcs[k];
+        // The system's reason was kept by whichever thread read the piece.
+        if (rcs[k] != IMG_OK) return noteOsError(errors[k]), rcs[k];
         got += gots[k];
         if (gots[k] < std::min(kPiece, max - k * kPiece)) break;  // the file ends in this piece
     }
@@ -169,12 +172,12 @@ int SourceFile::scatterRows(std::uint64_t offset, std::size_t stride, std::size_
         for (std::size_t r = 0; r < n; ++r) iov[r] = {out + (rows - 1 - (i + r)) * stride, stride};
         const std::uint64_t at = offset + i * stride;
         const std::size_t want = n * stride;
-        if (failFrom >= 0 && at + want > static_cast<std::uint64_t>(failFrom)) return IMG_ERR_READ;
+        if (failFrom >= 0 && at + want > static_cast<std::uint64_t>(failFrom)) return noteOsError(EIO), IMG_ERR_READ;
         ssize_t got;
         do {
             got = ::preadv(fd_, iov.data(), static_cast<int>(n), static_cast<off_t>(at));
         } while (got < 0 && errno == EINTR);
-        if (got < 0) return IMG_ERR_READ;
+        if (got < 0) return noteOsError(errno), IMG_ERR_READ;
         // Cut short: finish row by row, to find whether the file ends here.
         auto done = static_cast<std::size_t>(got);
         while (done < want) {
@@ -206,13 +209,15 @@ int SourceFile::readRowsReversed(std::uint64_t offset, std::size_t stride, std::
     if (stride * rows < kShareFrom || !processorFree())
         return reverseRows(offset, stride, 0, rows, rows, lastRow, out);
     std::vector<int> rcs(pieces, IMG_OK);
+    std::vector<int> errors(pieces, 0);
     shareWork(static_cast<int>(pieces), [&](int piece) {
         const std::size_t first = static_cast<std::size_t>(piece) * perPiece;
-        rcs[static_cast<std::size_t>(piece)] =
-            reverseRows(offset, stride, first, std::min(perPiece, rows - first), rows, lastRow, out);
+        const auto k = static_cast<std::size_t>(piece);
+        rcs[k] = reverseRows(offset, stride, first, std::min(perPiece, rows - first), rows, lastRow, out);
+        if (rcs[k] != IMG_OK) errors[k] = imaging_os_error();
     });
-    for (int rc : rcs)
-        if (rc != IMG_OK) return rc;
+    for (std::size_t k = 0; k < pieces; ++k)
+        if (rcs[k] != IMG_OK) return noteOsError(errors[k]), rcs[k];
     return IMG_OK;
 }
 

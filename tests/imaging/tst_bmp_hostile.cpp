@@ -4,6 +4,7 @@
 #include "testing_hooks.h"
 
 #include <QtTest>
+#include <cerrno>
 #include <climits>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -228,6 +229,7 @@ void BmpHostileTest::mediaThatFailOrShrinkUnderTheReader_data() {
     // Large reads into new memory are shared between two threads (sizes that
     // no recycled buffer fits).
     QTest::newRow("24-bit large, I/O error early") << 24 << false << Mishap::ReadFails << IMG_ERR_READ << 1300;
+    QTest::newRow("24-bit large, I/O error into a recycled buffer") << 24 << false << Mishap::ReadFails << IMG_ERR_READ << 1300;
     QTest::newRow("24-bit large, I/O error late") << 24 << false << Mishap::ReadFailsLate << IMG_ERR_READ << 1900;
     QTest::newRow("32-bit large, cut after loading") << 32 << false << Mishap::ShrinksAfterLoad << IMG_OK << 1300;
 }
@@ -256,6 +258,7 @@ void BmpHostileTest::mediaThatFailOrShrinkUnderTheReader() {
     const int rc = loadbmp(path.constData(), &image);
     imaging_fail_reads_from(-1);
     QCOMPARE(rc, loadCode);
+    if (rc == IMG_ERR_READ) QCOMPARE(imaging_os_error(), EIO);  // the reason, whichever thread read the part
     if (mishap == Mishap::ShrinksAfterLoad) {
         cut();
         QCOMPARE(savejpg(QFile::encodeName(dir_.filePath("shaky.jpg")).constData(), &image, 75), IMG_OK);
