@@ -6,6 +6,7 @@
 #include "form_runtime.h"
 #include "frmMain.h"
 #include "list_box.h"
+#include "test_hooks.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,4 +1,5 @@
 #include "frmAbout.h"
+#include "test_hooks.h"
 
 #include "fit_to_text.h"
 #include "shell.h"
@@ -148,8 +149,7 @@ void frmAbout::fitToText() {
 
 void frmAbout::Form_Load() {
     setWindowTitle(QStringLiteral("About "));
-    lblTitle->setText(version_info::ProductName + QStringLiteral(" v") + QString::number(version_info::Major) +
-                      QLatin1Char('.') + QString::number(version_info::Revision));
+    lblTitle->setText(version_info::TitleWithVersion);
     QString copyright = version_info::LegalCopyright;
     copyright.replace(QStringLiteral("\\n"), QStringLiteral("\r\n"));
     copyright.replace(QStringLiteral("(c)"), QStringLiteral("\u00A9"));

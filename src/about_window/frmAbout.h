@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QDialog>
-#include <functional>
 
 class QFrame;
 class QLabel;
@@ -43,7 +42,5 @@ private:
     void fitToText();
 };
 
-// Shows the About window modally (a new one each time); tests replace it.
+// Shows the About window modally (a new one each time).
 void ShowAboutWindow(QWidget* owner);
-using AboutHook = std::function<void(QWidget* owner)>;
-AboutHook setAboutHook(AboutHook hook);

@@ -78,7 +78,7 @@ void convertJobs(const std::vector<ConversionJob>& jobs, const ConvertOptions& o
     WrittenTargets written;
     for (int k = 0; k < static_cast<int>(jobs.size()); ++k) {
         const bool stopping = stop.load() != 0;
-        if (!stopping) ahead.fill(k, written);
+        if (!stopping) ahead.startAhead(k, written);
         ImageWork work = ahead.take(k);
         if (stopping && !work.isValid()) break;  // what was started is finished; nothing new begins
         ImageResult result = work.isValid() ? work.result() : convertImage(sources[k], targets[k], options.quality);

@@ -97,7 +97,7 @@ void frmMain::cmdConvert_Click() {
     }
     WorkAhead ahead(entries, targets, *quality);
     WrittenTargets written;
-    ahead.fill(0, written);
+    ahead.startAhead(0, written);
 
     // The user watches the remaining entries move up from the top, and the bar fill.
     List1->scrollToTop();
@@ -124,7 +124,7 @@ void frmMain::cmdConvert_Click() {
         ++(ok ? converted : failed);
         delete List1->takeItem(0);
         prgRun->setValue(k + 1);
-        ahead.fill(k + 1, written);
+        ahead.startAhead(k + 1, written);
         if (sincePaint.elapsed() >= kPaintEveryMs) {
             QCoreApplication::processEvents(kWhileRunning);
             sincePaint.restart();

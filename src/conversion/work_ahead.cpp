@@ -26,7 +26,7 @@ WorkAhead::~WorkAhead() {
     for (auto& [k, work] : work_) work.first.waitForFinished();
 }
 
-void WorkAhead::fill(int current, const WrittenTargets& written) {
+void WorkAhead::startAhead(int current, const WrittenTargets& written) {
     next_ = std::max(next_, current);
     while (next_ < sources_.size() && next_ < current + width_) {
         const int j = next_;

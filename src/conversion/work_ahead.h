@@ -35,7 +35,7 @@ public:
     WorkAhead& operator=(const WorkAhead&) = delete;
 
     // Entries before `current` are finished.
-    void fill(int current, const WrittenTargets& written);
+    void startAhead(int current, const WrittenTargets& written);
     // The work started for entry k, or none when k is to be converted in place.
     ImageWork take(int k);
     // The most bytes the work ahead held at once (for benchmarks and tests).

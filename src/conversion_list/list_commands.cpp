@@ -7,7 +7,9 @@
 #include "modPellicor.h"
 #include "twips.h"
 
+#include <QFileInfo>
 #include <QFontMetrics>
+#include <QHash>
 #include <cmath>
 
 namespace {
@@ -18,21 +20,32 @@ QString joinPath(const QString& folder, const QString& name) {
     return folder + QLatin1Char('/') + name;
 }
 
-// An entry as it is queued: lower-cased only where file names ignore case,
-// since elsewhere the lower-cased path would name another (or no) file.
-QString entryFor(const QString& path) {
-    return fileNamesIgnoreCase(path) ? path.toLower() : path;
-}
+// Entries as they are queued: lower-cased only where file names ignore case,
+// since elsewhere the lower-cased path would name another (or no) file. Each
+// folder's file system is asked once per batch (Add All asks for thousands
+// of files of one folder); the next batch asks again, as another medium may
+// be mounted in the same place by then.
+class EntryNames {
+public:
+    QString operator()(const QString& path) {
+        const QString folder = QFileInfo(path).path();
+        auto known = ignoresCase_.constFind(folder);
+        if (known == ignoresCase_.constEnd()) known = ignoresCase_.insert(folder, fileNamesIgnoreCase(path));
+        return *known ? path.toLower() : path;
+    }
+
+private:
+    QHash<QString, bool> ignoresCase_;
+};
 
 }  // namespace
 
-void frmMain::AddFileToList(ListBox& list, const QString& path) {
+void frmMain::AddFileToList(ListBox& list, const QString& entry) {
     // The first entry goes in without a word.
-    if (!path.isEmpty() && list.ListCount() == 0) {
-        list.AddItem(entryFor(path));
+    if (!entry.isEmpty() && list.ListCount() == 0) {
+        list.AddItem(entry);
         return;
     }
-    const QString entry = entryFor(path);
     if (!entry.isEmpty() && !list.containsEntry(entry)) {
         list.AddItem(entry);
         setStatus(QString::number(List1->ListCount()) + QStringLiteral(" Added successfully"));
@@ -43,15 +56,16 @@ void frmMain::AddFileToList(ListBox& list, const QString& path) {
 
 void frmMain::cmdAddAll_Click() {
     const int count = File1->ListCount();
+    EntryNames entryFor;
     List1->setUpdatesEnabled(false);
-    for (int i = 0; i < count; ++i) AddFileToList(*List1, joinPath(sFilePath, File1->List(i)));
+    for (int i = 0; i < count; ++i) AddFileToList(*List1, entryFor(joinPath(sFilePath, File1->List(i))));
     List1->setUpdatesEnabled(true);
 }
 
 void frmMain::File1_DblClick() {
     const int index = File1->ListIndex();
     if (index < 0) return;  // no entry is current
-    AddFileToList(*List1, joinPath(sFilePath, File1->List(index)));
+    AddFileToList(*List1, EntryNames()(joinPath(sFilePath, File1->List(index))));
 }
 
 void frmMain::cmdRemoveAll_Click() {
@@ -77,8 +91,9 @@ void frmMain::List1_OLEDragDrop(const QMimeData* data) {
     const QStringList files = ListBox::droppedFiles(data);
     if (files.isEmpty()) return;  // no file list: plain text, or only remote addresses
     setStatus(QString::number(files.size()) + QStringLiteral(" Added successfully"));
+    EntryNames entryFor;
     List1->setUpdatesEnabled(false);
-    for (const QString& file : files) AddFileToList(*List1, file);
+    for (const QString& file : files) AddFileToList(*List1, entryFor(file));
     List1->setUpdatesEnabled(true);
 }
 

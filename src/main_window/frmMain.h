@@ -109,7 +109,7 @@ private:
     double qualityOffset_ = 1000;  // "% Quality" and its box
     double titleOffset_ = 2000;  // the titles are as wide as the window less this
     bool loaded_ = false;
-    void AddFileToList(ListBox& list, const QString& path);  // conversion_list/
+    void AddFileToList(ListBox& list, const QString& entry);  // conversion_list/
     void ShowListItemTip(QWidget* control, double y);
     bool converting_ = false;
 };

@@ -64,8 +64,7 @@ void frmMain::Form_Load() {
     if (sFilePath != Dir1->Path()) sFilePath = Dir1->Path();
     List1->setOLEDropMode(1);
     List1->setOLEDragMode(1);
-    setWindowTitle(version_info::ProductName + QStringLiteral(" v") + QString::number(version_info::Major) +
-                   QLatin1Char('.') + QString::number(version_info::Revision));
+    setWindowTitle(version_info::TitleWithVersion);
     keepOnAScreen();
 }
 

@@ -145,7 +145,7 @@ QImage logo(bool pressed) {
 }
 
 // A pointing hand, finger tip at (5, 0).
-QImage hand() {
+QImage pointingHandCursor() {
     QImage image(32, 32, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter p(&image);
@@ -189,7 +189,7 @@ int main(int argc, char** argv) {
                     indexed(large).save(dir + "icon32_8bit.png") && large.save(dir + "icon32_32bit.png") &&
                     indexed(large).save(dir + "image1.png") && background().save(dir + "background.bmp", "BMP") &&
                     logo(false).save(dir + "logo.jpg", "JPG", 92) && logo(true).save(dir + "logo_pressed.jpg", "JPG", 92) &&
-                    hand().save(dir + "hand.png") && icon(48).save(dir + "pellicor-48.png") &&
+                    pointingHandCursor().save(dir + "hand.png") && icon(48).save(dir + "pellicor-48.png") &&
                     icon(64).save(dir + "pellicor-64.png") && icon(128).save(dir + "pellicor-128.png") &&
                     icon(256).save(dir + "pellicor-256.png");
     if (!ok) std::fprintf(stderr, "make_pictures: cannot write to %s\n", argv[1]);

@@ -1,7 +1,7 @@
 // The settings store: single named values under a key of the registry.
 #pragma once
 
-#include "registry.h"
+#include "registry_api.h"
 
 #include <QString>
 #include <QVariant>

@@ -6,8 +6,10 @@
 #include "file_list_box.h"
 #include "form_runtime.h"
 #include "frmMain.h"
+#include "gui_session.h"
 #include "list_box.h"
 #include "modPellicor.h"
+#include "test_hooks.h"
 
 #include <QPushButton>
 #include <QSignalSpy>
@@ -22,7 +24,7 @@ private slots:
     void cleanup();
     void startsOnTheWorkingFolder();
     void choosingAFolderMovesTheFileListAndTheDrive();
-    void theRootKeepsItsSlash();
+    void theRootKeepsItsSlashInPathsToo();
     void choosingADriveShowsItsCurrentFolder();
     void unavailableDriveFallsBackToTheRoot();
     void otherDriveErrorsAreReportedWithoutFallback();
@@ -32,26 +34,21 @@ private slots:
     void enterOpensAFolder();
 
 private:
-    QString path(const QString& relative) const { return dir_->filePath(relative); }
-    void touch(const QString& relative) {
-        QFile f(path(relative));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-    }
+    QString path(const QString& relative) const { return session_->file(relative); }
 
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<frmMain> form_;
+    std::unique_ptr<GuiSession> session_;
+    frmMain* form_ = nullptr;
     QStringList messages_;
     QSet<QString> unreadable_;
     QList<DriveInfo> drives_;
 };
 
 void FolderBrowserTest::init() {
-    QFile::remove(qEnvironmentVariable("PELLICOR_REGISTRY_FILE"));
-    dir_ = std::make_unique<QTemporaryDir>();
+    session_ = std::make_unique<GuiSession>();
     for (const char* folder : {"camera/Photos/Sub", "camera/Empty", "stick"}) QVERIFY(QDir().mkpath(path(folder)));
     for (const char* file : {"camera/Photos/b.bmp", "camera/Photos/A.BMP", "camera/Photos/notes.txt",
                              "camera/Photos/.hidden.bmp", "stick/x.bmp"})
-        touch(file);
+        session_->touch(file);
     QVERIFY(QDir().mkdir(path("camera/Photos/folder.bmp")));  // a folder is no file
     drives_ = {{QStringLiteral("/"), QString()},
                {path("camera"), QStringLiteral("Camera")},
@@ -67,18 +64,10 @@ void FolderBrowserTest::init() {
         messages_ << prompt;
     });
     QDir::setCurrent(path("camera/Photos"));
-    form_ = std::make_unique<frmMain>();
-    form_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    form_ = &session_->show();
 }
 
-void FolderBrowserTest::cleanup() {
-    form_.reset();
-    QDir::setCurrent(QDir::tempPath());
-    setDriveSource({});
-    setMsgBoxHook({});
-    setChDirHook({});
-}
+void FolderBrowserTest::cleanup() { session_.reset(); }
 
 void FolderBrowserTest::startsOnTheWorkingFolder() {
     QCOMPARE(form_->Dir1->Path(), path("camera/Photos"));
@@ -114,11 +103,16 @@ void FolderBrowserTest::choosingAFolderMovesTheFileListAndTheDrive() {
     QTRY_VERIFY(form_->cmdAddAll->isEnabled());
 }
 
-void FolderBrowserTest::theRootKeepsItsSlash() {
+void FolderBrowserTest::theRootKeepsItsSlashInPathsToo() {
     form_->Dir1->setPath(QStringLiteral("/"));
     QCOMPARE(form_->Dir1->Path(), QStringLiteral("/"));
     QCOMPARE(sFilePath, QStringLiteral("/"));
     QCOMPARE(form_->Drive1->Drive(), QStringLiteral("/"));
+    // Add All joins the root and a name with one slash (a listed name stands in for a bitmap there).
+    form_->File1->clear();
+    form_->File1->addItem(QStringLiteral("a.bmp"));
+    form_->cmdAddAll_Click();
+    QCOMPARE(form_->List1->List(0), QStringLiteral("/a.bmp"));
 }
 
 void FolderBrowserTest::choosingADriveShowsItsCurrentFolder() {

@@ -3,7 +3,8 @@
 // lost or left half-written.
 #include "Registry.h"
 #include "hive_file.h"
-#include "registry.h"
+#include "registry_api.h"
+#include "test_hooks.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -61,17 +62,16 @@ class RegistryTest : public QObject {
 private slots:
     void init();
     void missingGivesTheDefaultAndCreatesNothing();
-    void writesCreateTheWholePath();
-    void textsComeBackAsWritten();
-    void integersComeBackAsWritten();
-    void otherTypesReadAsTheDefault();
-    void everyTypeRoundTripsByteForByte();
-    void sizeQueriesAndHandles();
+    void writtenValuesComeBack_data();
+    void writtenValuesComeBack();
+    void storedValuesReadByType_data();
+    void storedValuesReadByType();
     void theFileIsTheRegistryEditorsFormat();
     void filesReadAsTheirValuesOrAreSetAside_data();
     void filesReadAsTheirValuesOrAreSetAside();
     void anUnusableLocationFailsCleanly();
     void aKilledSaveLeavesOldOrNewNeverBroken();
+    void twoProcessesSavingAtOnceLoseNothing();
 
 private:
     std::unique_ptr<QTemporaryDir> dir_;
@@ -88,6 +88,7 @@ void RegistryTest::missingGivesTheDefaultAndCreatesNothing() {
     QCOMPARE(ReadValue(HKEY_CURRENT_USER, kKey, "Quality", "75"), QVariant("75"));
     QVERIFY(!QFile::exists(file_));
     QCOMPARE(WriteStringValue(HKEY_CURRENT_USER, kKey, "Quality", "90"), ERROR_SUCCESS);
+    QCOMPARE(ReadValue(HKEY_CURRENT_USER, kKey.toUpper(), "quality", "75"), QVariant("90"));  // names ignore case
     QCOMPARE(ReadValue(HKEY_CURRENT_USER, kKey, "MainLeft", "0"), QVariant("0"));
     QCOMPARE(ReadValue(HKEY_CURRENT_USER, kKey + "\\Deeper", "Quality", "75"), QVariant("75"));
     HKEY key = nullptr;
@@ -95,99 +96,61 @@ void RegistryTest::missingGivesTheDefaultAndCreatesNothing() {
     QVERIFY(!fileText(file_).contains("Nobody"));
 }
 
-void RegistryTest::writesCreateTheWholePath() {
-    QCOMPARE(WriteDWordValue(HKEY_CURRENT_USER, kKey, "MainTop", 120), ERROR_SUCCESS);
-    for (const char* path : {"Software", "Software\\Corvane", "software\\corvane\\PELLICOR", "Software\\Corvane\\Pellicor\\Main"}) {
-        HKEY key = nullptr;
-        QCOMPARE(RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key), ERROR_SUCCESS);
-        QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
-    }
-    QCOMPARE(ReadValue(HKEY_CURRENT_USER, kKey, "maintop", "0"), QVariant(120));  // names ignore case
+// Written by the settings code, read back as written, whatever the value had been before.
+void RegistryTest::writtenValuesComeBack_data() {
+    QTest::addColumn<QVariant>("value");  // a text is written as REG_SZ, an integer as REG_DWORD
+    for (const QString& text : {QString(), QStringLiteral("  two blanks before and after  "),
+                                QStringLiteral("C:\\with \"quotes\" and \\ back"), QStringLiteral("Blåbær på Ön — 山"),
+                                QStringLiteral("line\nbreak")})
+        QTest::newRow(qPrintable("text " + text)) << QVariant(text);
+    for (qint32 number : {0, 1, -1, 2147483647, -2147483647 - 1, -4500})
+        QTest::newRow(qPrintable("integer " + QString::number(number))) << QVariant(number);
 }
 
-void RegistryTest::textsComeBackAsWritten() {
-    const QStringList texts = {"", "  two blanks before and after  ", "C:\\with \"quotes\" and \\ back", "Blåbær på Ön — 山",
-                               "line\nbreak"};
-    for (const QString& text : texts) {
-        QCOMPARE(WriteStringValue(HKEY_CURRENT_USER, kKey, "Text", text), ERROR_SUCCESS);
-        QCOMPARE(ReadValue(HKEY_CURRENT_USER, kKey, "Text", "default"), QVariant(text));
-    }
-    // A NUL inside the data ends the text.
-    QCOMPARE(setRaw("Cut", REG_SZ, QByteArray("before\0after\0", 13)), ERROR_SUCCESS);
-    QCOMPARE(ReadValue(HKEY_CURRENT_USER, kKey, "Cut", "default"), QVariant("before"));
-    QCOMPARE(TrimAtNull(QString("abc") + QChar(0) + "def"), QStringLiteral("abc"));
-    QCOMPARE(TrimAtNull(QString()), QString());
+void RegistryTest::writtenValuesComeBack() {
+    QFETCH(QVariant, value);
+    const bool text = value.typeId() == QMetaType::QString;
+    QCOMPARE(text ? WriteDWordValue(HKEY_CURRENT_USER, kKey, "Value", 7) : WriteStringValue(HKEY_CURRENT_USER, kKey, "Value", "x"),
+             ERROR_SUCCESS);
+    QCOMPARE(text ? WriteStringValue(HKEY_CURRENT_USER, kKey, "Value", value.toString())
+                  : WriteDWordValue(HKEY_CURRENT_USER, kKey, "Value", value.toInt()),
+             ERROR_SUCCESS);
+    QCOMPARE(ReadValue(HKEY_CURRENT_USER, kKey, "Value", "default"), value);
 }
 
-void RegistryTest::integersComeBackAsWritten() {
-    for (qint32 value : {0, 1, -1, 2147483647, -2147483647 - 1, -4500}) {
-        QCOMPARE(WriteDWordValue(HKEY_CURRENT_USER, kKey, "MainLeft", value), ERROR_SUCCESS);
-        QCOMPARE(ReadValue(HKEY_CURRENT_USER, kKey, "MainLeft", "0"), QVariant(value));
-    }
-    WriteDWordValue(HKEY_CURRENT_USER, kKey, "MainLeft", -1);
-    DWORD type = 0;
-    QCOMPARE(queryRaw("MainLeft", &type), QByteArray("\xff\xff\xff\xff", 4));
-    QCOMPARE(type, REG_DWORD);
-    // A value rewritten with another type takes the new type.
-    WriteStringValue(HKEY_CURRENT_USER, kKey, "MainLeft", "300");
-    QCOMPARE(ReadValue(HKEY_CURRENT_USER, kKey, "MainLeft", "0"), QVariant("300"));
-}
-
-void RegistryTest::otherTypesReadAsTheDefault() {
-    QCOMPARE(setRaw("Expand", REG_EXPAND_SZ, QByteArray("75", 3)), ERROR_SUCCESS);
-    QCOMPARE(setRaw("Binary", REG_BINARY, QByteArray("\x4b\0\0\0", 4)), ERROR_SUCCESS);
-    for (const char* name : {"Expand", "Binary"})
-        QCOMPARE(ReadValue(HKEY_CURRENT_USER, kKey, name, "default"), QVariant("default"));
-}
-
-void RegistryTest::everyTypeRoundTripsByteForByte() {
+// Any value survives the file byte for byte; the settings code reads texts
+// (up to a NUL) and 32-bit integers, and anything else as the default.
+void RegistryTest::storedValuesReadByType_data() {
+    QTest::addColumn<uint>("type");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QVariant>("read");
     QByteArray all;
     for (int i = 0; i < 256; ++i) all.append(char(i));
-    const QList<QPair<DWORD, QByteArray>> values = {
-        {REG_SZ, QByteArray("\xff\xfe not UTF-8\0", 13)},
-        {REG_SZ, QByteArray("no terminator")},
-        {REG_SZ, QByteArray("two\0\0", 5)},
-        {REG_EXPAND_SZ, QByteArray("%HOME%/x\0", 9)},
-        {REG_BINARY, all},
-        {REG_BINARY, QByteArray()},
-        {REG_MULTI_SZ, QByteArray("a\0b\0\0", 5)},
-        {REG_QWORD, QByteArray("\1\2\3\4\5\6\7\x08", 8)},
-        {REG_DWORD, QByteArray("\1\2\3\4\5", 5)},
-        {0x1234, QByteArray("odd type")},
-    };
-    int n = 0;
-    for (const auto& [type, data] : values) {
-        const QByteArray name = "Value" + QByteArray::number(n++);
-        QCOMPARE(setRaw(name.constData(), type, data), ERROR_SUCCESS);
-    }
-    // A value that would make the file too big to read back is refused, and nothing is lost.
-    QCOMPARE(setRaw("Huge", REG_BINARY, QByteArray(400000, 'x')), ERROR_OUTOFMEMORY);
-    n = 0;
-    for (const auto& [type, data] : values) {
-        const QByteArray name = "Value" + QByteArray::number(n++);
-        DWORD got = 0;
-        QCOMPARE(queryRaw(name.constData(), &got), data);
-        QCOMPARE(got, type);
-    }
+    const QVariant none("default");
+    QTest::newRow("text") << uint(REG_SZ) << QByteArray("75", 3) << QVariant("75");
+    QTest::newRow("text to its first NUL") << uint(REG_SZ) << QByteArray("before\0after\0", 13) << QVariant("before");
+    QTest::newRow("text, no terminator") << uint(REG_SZ) << QByteArray("no terminator") << QVariant("no terminator");
+    QTest::newRow("text, not UTF-8") << uint(REG_SZ) << QByteArray("\xff\xfe not UTF-8\0", 13)
+                                     << QVariant(QStringLiteral("\uFFFD\uFFFD not UTF-8"));
+    QTest::newRow("integer -1") << uint(REG_DWORD) << QByteArray("\xff\xff\xff\xff", 4) << QVariant(-1);
+    QTest::newRow("integer, five bytes") << uint(REG_DWORD) << QByteArray("\1\2\3\4\5", 5) << none;
+    QTest::newRow("expandable text") << uint(REG_EXPAND_SZ) << QByteArray("%HOME%/x\0", 9) << none;
+    QTest::newRow("binary, every byte") << uint(REG_BINARY) << all << none;
+    QTest::newRow("binary, empty") << uint(REG_BINARY) << QByteArray() << none;
+    QTest::newRow("texts") << uint(REG_MULTI_SZ) << QByteArray("a\0b\0\0", 5) << none;
+    QTest::newRow("64 bits") << uint(REG_QWORD) << QByteArray("\1\2\3\4\5\6\7\x08", 8) << none;
+    QTest::newRow("a type of no name") << 0x1234u << QByteArray("odd type") << none;
 }
 
-void RegistryTest::sizeQueriesAndHandles() {
-    WriteStringValue(HKEY_CURRENT_USER, kKey, "Quality", "100");
-    HKEY key = nullptr;
-    QCOMPARE(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Corvane\\Pellicor\\Main", 0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
-    DWORD type = 0, size = 0;
-    QCOMPARE(RegQueryValueExA(key, "Quality", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
-    QCOMPARE(size, DWORD(4));
-    char small[2];
-    DWORD room = sizeof small;
-    QCOMPARE(RegQueryValueExA(key, "Quality", nullptr, nullptr, reinterpret_cast<LPBYTE>(small), &room), ERROR_MORE_DATA);
-    QCOMPARE(room, DWORD(4));
-    QCOMPARE(RegQueryValueExA(key, "Missing", nullptr, &type, nullptr, &size), ERROR_FILE_NOT_FOUND);
-    const BYTE one = 1;
-    QCOMPARE(RegSetValueExA(key, "x", 0, REG_BINARY, &one, 1), ERROR_ACCESS_DENIED);  // opened for reading only
-    QCOMPARE(RegCloseKey(key), ERROR_SUCCESS);
-    QCOMPARE(RegCloseKey(key), ERROR_INVALID_HANDLE);
-    QCOMPARE(RegQueryValueExA(key, "Quality", nullptr, &type, nullptr, &size), ERROR_INVALID_HANDLE);
+void RegistryTest::storedValuesReadByType() {
+    QFETCH(uint, type);
+    QFETCH(QByteArray, data);
+    QFETCH(QVariant, read);
+    QCOMPARE(setRaw("Value", type, data), ERROR_SUCCESS);
+    DWORD got = 0;
+    QCOMPARE(queryRaw("Value", &got), data);
+    QCOMPARE(got, DWORD(type));
+    QCOMPARE(ReadValue(HKEY_CURRENT_USER, kKey, "Value", "default"), read);
 }
 
 void RegistryTest::theFileIsTheRegistryEditorsFormat() {
@@ -198,6 +161,9 @@ void RegistryTest::theFileIsTheRegistryEditorsFormat() {
     QVERIFY(text.contains("[HKEY_CURRENT_USER\\Software\\Corvane\\Pellicor\\Main]\n"
                           "\"MainWidth\"=dword:00002328\n"
                           "\"FilePath\"=\"/home/ann/Pictures\"\n"));
+    // A value that would make the file too big to read back is refused, and nothing is lost.
+    QCOMPARE(setRaw("Huge", REG_BINARY, QByteArray(400000, 'x')), ERROR_OUTOFMEMORY);
+    QCOMPARE(fileText(file_), text);
 }
 
 // A file as it reads: the bytes of "Quality" (none: the file reads as empty,
@@ -225,6 +191,20 @@ void RegistryTest::filesReadAsTheirValuesOrAreSetAside_data() {
     QTest::newRow("backslashes to the end") << head + "\"X\"=hex:00,\\\n\\\n\\\n" << QByteArray();
     QTest::newRow("NUL in a number") << head + QByteArray("\"X\"=dword:0000\0\x30\x30\x30\n", 19) << QByteArray();
     QTest::newRow("[ alone") << head + "[\n" << QByteArray();
+    // Lines no editor writes: the whole file is set aside, not the line skipped.
+    QTest::newRow("a value before any key") << QByteArray("Windows Registry Editor Version 5.00\n\"Quality\"=\"60\"\n") << QByteArray();
+    QTest::newRow("a key without its ]") << head + "[HKEY_CURRENT_USER\\Other\n" << QByteArray();
+    QTest::newRow("a key to delete") << head + "[-HKEY_CURRENT_USER\\Other]\n" << QByteArray();
+    QTest::newRow("a name without =") << head + "\"X\"\n" << QByteArray();
+    QTest::newRow("a name without quotes") << head + "X=\"1\"\n" << QByteArray();
+    QTest::newRow("a text without its end quote") << head + "\"X\"=\"abc\n" << QByteArray();
+    QTest::newRow("a text ending in a backslash") << head + "\"X\"=\"abc\\\n" << QByteArray();
+    QTest::newRow("more after a text") << head + "\"X\"=\"a\"b\n" << QByteArray();
+    QTest::newRow("a short dword") << head + "\"X\"=dword:123\n" << QByteArray();
+    QTest::newRow("a dword not in hex") << head + "\"X\"=dword:0000000g\n" << QByteArray();
+    QTest::newRow("a byte not in hex") << head + "\"X\"=hex:0g\n" << QByteArray();
+    QTest::newRow("bytes without commas") << head + "\"X\"=hex:0000\n" << QByteArray();
+    QTest::newRow("a kind of no name") << head + "\"X\"=string:abc\n" << QByteArray();
 }
 
 void RegistryTest::filesReadAsTheirValuesOrAreSetAside() {
@@ -287,6 +267,34 @@ void RegistryTest::aKilledSaveLeavesOldOrNewNeverBroken() {
     }
     // The next save cleared away what the killed ones left behind.
     QCOMPARE(QDir(QFileInfo(file_).path()).entryList(QDir::Files), (QStringList{"registry.reg", "registry.reg.lock"}));
+}
+
+// Two programs closing at once: every save of each lands (the lock makes a
+// read, change and write one step), and the file is never a mix or broken.
+void RegistryTest::twoProcessesSavingAtOnceLoseNothing() {
+    QCOMPARE(WriteStringValue(HKEY_CURRENT_USER, kKey, "Quality", "none"), ERROR_SUCCESS);
+    pid_t children[2];
+    for (int c = 0; c < 2; ++c) {
+        if ((children[c] = ::fork()) != 0) continue;
+        const QString me = c ? "B" : "A";
+        bool ok = true;
+        for (int i = 0; i < 40; ++i) {
+            ok = ok && WriteDWordValue(HKEY_CURRENT_USER, kKey, me + QString::number(i), i) == ERROR_SUCCESS;
+            ok = ok && WriteStringValue(HKEY_CURRENT_USER, kKey, "Quality", me) == ERROR_SUCCESS;
+        }
+        ::_exit(ok ? 0 : 1);
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    Hive hive;
+    QVERIFY(registry_file::parse(fileText(file_).toStdString(), hive));
+    for (const QString me : {"A", "B"})
+        for (int i = 0; i < 40; ++i) QCOMPARE(ReadValue(HKEY_CURRENT_USER, kKey, me + QString::number(i), -1), QVariant(i));
+    const QVariant last = ReadValue(HKEY_CURRENT_USER, kKey, "Quality", "gone");
+    QVERIFY2(last == QVariant("A") || last == QVariant("B"), qPrintable(last.toString()));
 }
 
 QTEST_APPLESS_MAIN(RegistryTest)

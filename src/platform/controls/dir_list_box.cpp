@@ -71,7 +71,7 @@ void DirListBox::setPath(const QString& folder) {
     if (!info.isReadable()) throw RuntimeError{75, QStringLiteral("Path/File access error")};
     if (clean == path_) return;
     path_ = clean;
-    fill();
+    listFolders();
     emit Change();
 }
 
@@ -86,7 +86,7 @@ void DirListBox::setDrive(const QString& driveText) {
     throw RuntimeError{errDeviceUnavailable, QStringLiteral("Device unavailable")};
 }
 
-void DirListBox::fill() {
+void DirListBox::listFolders() {
     setUpdatesEnabled(false);
     clear();
     const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);

@@ -20,7 +20,7 @@ public:
     // that cannot be read is run-time error 68.
     void setDrive(const QString& driveText);
     // Re-reads the shown folder's subfolders.
-    void Refresh() { fill(); }
+    void Refresh() { listFolders(); }
 
 signals:
     void Change();
@@ -30,7 +30,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void fill();
+    void listFolders();
     void open(const QListWidgetItem* entry);
 
     QString path_;

@@ -4,13 +4,13 @@
 #include "form_runtime.h"
 
 DriveListBox::DriveListBox(QWidget* parent) : QComboBox(parent) {
-    fill();
+    listDrives();
     connect(this, &QComboBox::currentIndexChanged, this, [this] {
         if (!filling_) emit Change();
     });
 }
 
-bool DriveListBox::fill() {
+bool DriveListBox::listDrives() {
     const QString selected = currentData().toString();
     filling_ = true;
     clear();
@@ -28,7 +28,7 @@ void DriveListBox::setDrive(const QString& text) {
         if (driveOf(text, &holder)) index = findData(holder.root);
         if (index < 0) {
             // The drive may have been mounted since the list was filled.
-            fill();
+            listDrives();
             if (driveOf(text, &holder)) index = findData(holder.root);
         }
     }
@@ -37,7 +37,7 @@ void DriveListBox::setDrive(const QString& text) {
 }
 
 void DriveListBox::showPopup() {
-    if (!fill()) {
+    if (!listDrives()) {
         emit Change();
         return;
     }

@@ -27,6 +27,6 @@ protected:
 
 private:
     // Re-reads the drives; false when the selected one is gone.
-    bool fill();
+    bool listDrives();
     bool filling_ = false;
 };

@@ -1,4 +1,5 @@
 #include "drives.h"
+#include "test_hooks.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -97,15 +98,8 @@ void rememberCurrentFolder(const QString& folder) {
 
 bool fileNamesIgnoreCase(const QString& path) {
     if (caseRule()) return caseRule()(path);
-    // One look per folder: Add All asks for every file of the same one.
-    static QString lastFolder;
-    static bool lastAnswer = false;
-    const QString folder = QFileInfo(path).path();
-    if (folder == lastFolder) return lastAnswer;
     static const QSet<QByteArray> ignoring = {"vfat", "msdos", "exfat", "cifs", "smb3", "smbfs", "hfs", "hfsplus"};
-    lastFolder = folder;
-    lastAnswer = ignoring.contains(QStorageInfo(folder).fileSystemType());
-    return lastAnswer;
+    return ignoring.contains(QStorageInfo(QFileInfo(path).path()).fileSystemType());
 }
 
 void setCaseRule(CaseRule rule) { caseRule() = std::move(rule); }

@@ -4,7 +4,6 @@
 
 #include <QList>
 #include <QString>
-#include <functional>
 
 struct DriveInfo {
     QString root;   // "/" or a mount point, without a trailing "/" (but "/" itself)
@@ -15,11 +14,8 @@ struct DriveInfo {
 // The drives as the system reports them (pseudo file systems left out).
 QList<DriveInfo> systemDrives();
 
-// Where the drives come from, and whether a drive's root can be read;
-// tests replace both to simulate drives that come and go.
-using DriveSource = std::function<QList<DriveInfo>()>;
-using DriveCheck = std::function<bool(const QString& root)>;
-void setDriveSource(DriveSource source, DriveCheck available = {});
+// Where the drives come from, and whether a drive's root can be read (tests
+// replace both through test_hooks.h).
 QList<DriveInfo> drives();
 bool driveAvailable(const QString& root);
 
@@ -33,6 +29,5 @@ QString currentFolderOf(const DriveInfo& drive);
 void rememberCurrentFolder(const QString& folder);
 
 // Whether file names on the file system holding `path` ignore letter case.
+// Looks each time: another medium may be mounted in the same place.
 bool fileNamesIgnoreCase(const QString& path);
-using CaseRule = std::function<bool(const QString& path)>;
-void setCaseRule(CaseRule rule);

@@ -1,4 +1,5 @@
 #include "form_runtime.h"
+#include "test_hooks.h"
 
 #include "drives.h"
 

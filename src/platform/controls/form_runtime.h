@@ -1,11 +1,10 @@
 // What the window code expects of its runtime beyond Qt's widgets: modal
 // message boxes, the application-wide mouse pointer, deleting files and the
 // numeric conversion of typed text. The side effects go through hooks that
-// tests replace, so that no test blocks on a modal box.
+// tests replace (test_hooks.h), so that no test blocks on a modal box.
 #pragma once
 
 #include <QString>
-#include <functional>
 #include <optional>
 
 class QWidget;
@@ -28,9 +27,6 @@ constexpr int vbHourglass = 11;
 
 // Shows a modal box with one OK button; its answer is not used.
 void MsgBox(const QString& prompt, int style, const QString& title);
-using MsgBoxHook = std::function<void(const QString& prompt, int style, const QString& title)>;
-// Replaces the real box (an empty hook restores it); returns the previous one.
-MsgBoxHook setMsgBoxHook(MsgBoxHook hook);
 // The window the boxes open over, centred on it. The active window will not
 // do: after a box closes there is none until the event loop runs again, and a
 // run that reports a second failure holds the loop.
@@ -42,15 +38,11 @@ int mousePointer();
 
 // Deletes a file; false when it could not be deleted.
 bool Kill(const QString& path);
-using KillHook = std::function<bool(const QString& path)>;
-KillHook setKillHook(KillHook hook);
 
 // Makes a folder the current folder of its drive, for the program (the
 // process's working folder never follows); throws RuntimeError when the
 // folder cannot be entered.
 void ChDir(const QString& folder);
-using ChDirHook = std::function<bool(const QString& folder)>;  // false: fail
-ChDirHook setChDirHook(ChDirHook hook);
 
 // Text to a 32-bit integer as the form runtime converts it: blanks around it
 // allowed, an optional sign, digits, an optional fraction rounded half to

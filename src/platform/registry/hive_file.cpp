@@ -399,6 +399,8 @@ bool keepAside(const std::string& file) {
 
 }  // namespace
 
+// Declared in test_hooks.h, which needs Qt; this library does not.
+void registryCrashAtSaveStep(int step);
 void registryCrashAtSaveStep(int step) { crashAtStep = step; }
 
 const HiveValue* HiveKey::find(const std::string& name) const {

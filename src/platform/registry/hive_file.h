@@ -1,7 +1,7 @@
 // The keys of one user, and the text file that holds them.
 #pragma once
 
-#include "registry.h"
+#include "registry_api.h"
 
 #include <functional>
 #include <string>

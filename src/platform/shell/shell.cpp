@@ -1,4 +1,5 @@
 #include "shell.h"
+#include "test_hooks.h"
 
 #include <QProcess>
 #include <cstring>

@@ -3,7 +3,6 @@
 
 #include <QString>
 #include <QWidget>
-#include <functional>
 
 using HWND = QWidget*;
 constexpr int SW_SHOWNORMAL = 1;
@@ -14,7 +13,3 @@ constexpr int SW_SHOW = 5;
 // command. Returns a value above 32 when the handler was started.
 qintptr ShellExecuteA(HWND hwnd, const char* operation, const char* file, const char* parameters,
                       const char* directory, int showCommand);
-
-// What starts the handler: a program and its arguments. Tests replace it.
-using Launcher = std::function<bool(const QString& program, const QStringList& arguments)>;
-Launcher setLauncher(Launcher launcher);

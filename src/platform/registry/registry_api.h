@@ -71,8 +71,3 @@ LONG RegCloseKey(HKEY hKey);
 
 // Where the keys are kept.
 std::string registryFilePath();
-
-// Lets a test stop a save after step 1..5 (temporary file created, half
-// written, written, flushed, renamed) by ending the process there, as a kill
-// would; 0 turns it off.
-void registryCrashAtSaveStep(int step);

@@ -1,4 +1,4 @@
-#include "registry.h"
+#include "registry_api.h"
 
 #include "hive_file.h"
 
