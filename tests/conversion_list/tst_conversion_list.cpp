@@ -1,7 +1,5 @@
 // Queuing and removing files: the messages in the order the user sees them,
-// drops from the file manager, the entries' tooltip, and one whole session.
-#include "bmp_writer.h"
-#include "dir_list_box.h"
+// drops from the file manager, and the entries' tooltip.
 #include "file_list_box.h"
 #include "frmMain.h"
 #include "gui_session.h"
@@ -14,7 +12,6 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QToolTip>
 #include <QtTest>
 #include <memory>
 
@@ -35,7 +32,6 @@ private slots:
     void drops();
     void entriesDragOutAsText();
     void tooltipShowsTheEntryUnderThePointer();
-    void browseQueueRemoveConvert();
     void keysDoWhatTheMouseDoes();
 
 private:
@@ -238,11 +234,6 @@ void ConversionListTest::tooltipShowsTheEntryUnderThePointer() {
     QCOMPARE(form_->List1->ToolTipText(), form_->List1->List(12));
     QCOMPARE(form_->List1->visualItemRect(form_->List1->item(12)).contains(QPoint(10, int(2.5 * row))), true);
 
-    QHelpEvent help(QEvent::ToolTip, QPoint(10, int(2.5 * row)), form_->List1->viewport()->mapToGlobal(QPoint(10, int(2.5 * row))));
-    QApplication::sendEvent(form_->List1->viewport(), &help);
-    QTRY_VERIFY(QToolTip::isVisible());
-    QCOMPARE(QToolTip::text(), form_->List1->List(12));
-
     moveTo(-3.0 * row);  // above the list while the mouse is captured
     QCOMPARE(form_->List1->ToolTipText(), QString());
     form_->List1->scrollToItem(form_->List1->item(59), QAbstractItemView::PositionAtBottom);
@@ -254,35 +245,6 @@ void ConversionListTest::tooltipShowsTheEntryUnderThePointer() {
     form_->List1->clear();
     moveTo(5);  // over an empty list
     QCOMPARE(form_->List1->ToolTipText(), QString());
-}
-
-void ConversionListTest::browseQueueRemoveConvert() {
-    // A folder of real bitmaps, chosen in the folder list.
-    QVERIFY(QDir(session_->dir.path()).mkdir("Holiday"));
-    for (const char* name : {"Beach.bmp", "Boat.bmp", "Sunset.bmp"})
-        fixture::writeFile(QFile::encodeName(file(QStringLiteral("Holiday/") + name)).toStdString(),
-                           fixture::encode(fixture::Variant{}, fixture::photo(32, 24, false)));
-    form_->Dir1->Refresh();
-    QListWidgetItem* holiday = form_->Dir1->findItems(QStringLiteral("Holiday"), Qt::MatchEndsWith).value(0);
-    QVERIFY(holiday);
-    QTest::mouseDClick(form_->Dir1->viewport(), Qt::LeftButton, {}, form_->Dir1->visualItemRect(holiday).center());
-    QCOMPARE(form_->File1->ListCount(), 3);
-
-    QTRY_VERIFY(form_->cmdAddAll->isEnabled());
-    QTest::mouseClick(form_->cmdAddAll, Qt::LeftButton);
-    const QRect boat = form_->List1->visualItemRect(form_->List1->item(1));
-    QTest::mouseDClick(form_->List1->viewport(), Qt::LeftButton, {}, boat.center());
-    QCOMPARE(form_->List1->ListCount(), 2);
-    QTRY_VERIFY(form_->cmdConvert->isEnabled());
-    QTest::mouseClick(form_->cmdConvert, Qt::LeftButton);
-
-    QCOMPARE(form_->lblStatus->text(), QStringLiteral("2 Converted successfully"));
-    QVERIFY(QFile::exists(file("Holiday/Beach.jpg")));
-    QVERIFY(QFile::exists(file("Holiday/Sunset.jpg")));
-    QVERIFY(!QFile::exists(file("Holiday/Boat.jpg")));
-    // "Delete BMP" is on at the first start: only the bitmap left out remains, and JPEGs are not listed.
-    QCOMPARE(form_->File1->ListCount(), 1);
-    QCOMPARE(form_->File1->List(0), QStringLiteral("Boat.bmp"));
 }
 
 void ConversionListTest::keysDoWhatTheMouseDoes() {

@@ -13,7 +13,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QStyleOptionComboBox>
 #include <QTimer>
@@ -41,7 +40,6 @@ private slots:
     void deleteOptionTogglesAndIsNeverGrayedByAClick();
     void iconAndTitlesOpenTheAboutWindow();
     void exitClosesAndSavesTheSettings();
-    void everyMessageBoxOfARunIsCentredOnTheWindow();
     void textsShowWhole();
 
 private:
@@ -128,26 +126,6 @@ void MainWindowTest::exitClosesAndSavesTheSettings() {
     QTest::mouseClick(form_->cmdExit, Qt::LeftButton);
     QVERIFY(!form_->isVisible());
     QCOMPARE(ReadValue(HKEY_CURRENT_USER, "Software\\Corvane\\Pellicor\\Main", "Quality", "75"), QVariant("64"));
-}
-
-void MainWindowTest::everyMessageBoxOfARunIsCentredOnTheWindow() {
-    // Two files that are no bitmaps: two boxes, the second after the first
-    // has closed while the run still holds the thread.
-    for (const char* name : {"x.bmp", "y.bmp"}) form_->List1->AddItem(session_->touch(name));
-    setMsgBoxHook({});
-    QList<QPoint> offsets;
-    QTimer answer;
-    connect(&answer, &QTimer::timeout, [&offsets, this] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            offsets << box->frameGeometry().center() - form_->frameGeometry().center();
-            box->accept();
-        }
-    });
-    answer.start(10);
-    form_->cmdConvert_Click();
-    QCOMPARE(offsets.size(), 2);
-    for (const QPoint& offset : offsets)
-        QVERIFY2(offset.manhattanLength() <= 4, qPrintable(QStringLiteral("off by %1,%2").arg(offset.x()).arg(offset.y())));
 }
 
 namespace {

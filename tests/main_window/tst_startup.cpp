@@ -35,8 +35,6 @@ private slots:
     void maximizedCloseKeepsThePlace();
     void aFolderThatIsGone();
     void windowsOffEveryScreenComeBack();
-    void layoutFollowsTheWidth_data();
-    void layoutFollowsTheWidth();
     void heightAndWidthAreHeld();
 
 private:
@@ -158,41 +156,6 @@ void StartupTest::windowsOffEveryScreenComeBack() {
     frmMain& wide = open();
     QVERIFY(wide.frameGeometry().width() <= screen.width());
     QVERIFY(screen.contains(wide.geometry().topLeft()));
-}
-
-void StartupTest::layoutFollowsTheWidth_data() {
-    QTest::addColumn<double>("width");  // 0: maximized by the window manager
-    QTest::addColumn<double>("expected");  // 0: the screen's width
-    QTest::newRow("the smallest width") << 6855.0 << 6855.0;
-    QTest::newRow("the default width") << 9000.0 << 9000.0;
-    QTest::newRow("dragged too narrow") << 5000.0 << 6855.0;
-    QTest::newRow("maximized") << 0.0 << 0.0;
-}
-
-void StartupTest::layoutFollowsTheWidth() {
-    QFETCH(double, width);
-    QFETCH(double, expected);
-    frmMain& f = open();
-    const QPoint browser = f.File1->pos(), convert = f.cmdConvert->pos(), status = f.lblStatus->pos();
-    if (width == 0) {
-        f.showMaximized();
-        QTRY_VERIFY(f.Width() > 9000);
-        expected = f.Width();
-    } else {
-        f.setWidth(width);
-    }
-    QTRY_COMPARE(f.Width(), expected);
-    f.Form_Resize();
-    QCOMPARE(f.ImgBakgrunn->width(), twipsToPixels(expected));
-    QCOMPARE(f.cmdExit->x(), twipsToPixels(expected - 1440));
-    QCOMPARE(f.txtQuality->x(), twipsToPixels(expected - 1000));
-    QCOMPARE(f.lblTitle->x(), twipsToPixels(expected - 1000));
-    QCOMPARE(f.List1->width(), twipsToPixels(expected - 3240));
-    for (QLabel* title : f.lblTittel) QCOMPARE(title->width(), twipsToPixels(expected - 2000));
-    QCOMPARE(f.File1->pos(), browser);  // the left side never moves
-    QCOMPARE(f.cmdConvert->pos(), convert);
-    QCOMPARE(f.lblStatus->pos(), status);
-    QVERIFY(f.isEnabled());
 }
 
 void StartupTest::heightAndWidthAreHeld() {
