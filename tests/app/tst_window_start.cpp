@@ -1,6 +1,6 @@
 // Opening files with Pellicor: a later start hands its files and folders to
 // the window already open, which queues them as a drop.
-#include "form_runtime.h"
+#include "test_hooks.h"
 #include "frmMain.h"
 #include "list_box.h"
 #include "window_start.h"
