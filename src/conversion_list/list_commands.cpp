@@ -20,8 +20,10 @@ QString joinPath(const QString& folder, const QString& name) {
     return folder + QLatin1Char('/') + name;
 }
 
-// Entries as they are queued: lower-cased only where file names ignore case,
-// since elsewhere the lower-cased path would name another (or no) file. Each
+// Entries as they are queued: the file's name lower-cased only where file
+// names ignore case, since elsewhere the lower-cased path would name another
+// (or no) file. The folders above keep their case: the place a stick is
+// mounted at lies on a file system that minds it. Each
 // folder's file system is asked once per batch (Add All asks for thousands
 // of files of one folder); the next batch asks again, as another medium may
 // be mounted in the same place by then.
@@ -31,7 +33,7 @@ public:
         const QString folder = QFileInfo(path).path();
         auto known = ignoresCase_.constFind(folder);
         if (known == ignoresCase_.constEnd()) known = ignoresCase_.insert(folder, fileNamesIgnoreCase(path));
-        return *known ? path.toLower() : path;
+        return *known ? path.left(path.lastIndexOf(QLatin1Char('/')) + 1) + QFileInfo(path).fileName().toLower() : path;
     }
 
 private:
