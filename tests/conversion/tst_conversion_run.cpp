@@ -263,12 +263,15 @@ void ConversionRunTest::oneRunNeverWritesATargetTwice() {
     QCOMPARE(QDir(session_->dir.path()).entryList(QDir::Files | QDir::Hidden).filter(".tmp"), QStringList());
     if (second != "pair.BMP") return;
 
-    // A JPEG from before the run is replaced without asking.
+    // A JPEG from before the run is replaced without asking; with the option off the bitmap stays.
     session_->messages.clear();
+    form_->chkKill->setChecked(false);
     queue({session_->dir.filePath(second)});
     convert();
     QCOMPARE(prompts(), QStringList());
     QCOMPARE(jpeg(session_->dir.filePath("pair.jpg")).width(), 1600);
+    QVERIFY(QFile::exists(session_->dir.filePath(second)));
+    form_->chkKill->setChecked(true);
 
     // When the first of a pair fails, the second may still write the JPEG.
     session_->messages.clear();

@@ -65,6 +65,8 @@ void StartupTest::firstStartUsesTheDefaults() {
     QCOMPARE(f.Height(), 6480.0);
     QCOMPARE(f.chkKill->checkState(), Qt::Checked);
     QCOMPARE(f.txtQuality->text(), QStringLiteral("75"));
+    QCOMPARE(f.windowTitle(), QStringLiteral("Pellicor v3.60"));
+    QVERIFY(f.List1->viewport()->acceptDrops());  // a file manager's drop lands there
     QCOMPARE(f.Dir1->Path(), dir_->filePath("start"));
     QCOMPARE(sFilePath, dir_->filePath("start"));  // not the empty stored text
     QVERIFY(!QFile::exists(session_->settings.filePath("registry.reg")));  // nothing is written before the first close
@@ -172,6 +174,11 @@ void StartupTest::heightAndWidthAreHeld() {
     }
     f.resize(100, f.height());
     QTRY_COMPARE(f.Width(), 6855.0);
+    // Wider, the conversion list takes the width, and Exit stays at the right edge.
+    const int listWidth = f.List1->width(), exitGap = f.width() - f.cmdExit->geometry().right();
+    f.resize(f.width() + 150, f.height());
+    QTRY_COMPARE(f.List1->width(), listWidth + 150);
+    QCOMPARE(f.width() - f.cmdExit->geometry().right(), exitGap);
     // A minimized window is left alone.
     f.showMinimized();
     QCOMPARE(f.WindowState(), 1);
