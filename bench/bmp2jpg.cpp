@@ -4,6 +4,7 @@
 //   bmp2jpg [-q N] [--ppm OUT] IN.bmp OUT.jpg
 //   bmp2jpg [-q N] [-j JOBS] -d OUTDIR IN.bmp...
 // A batch converts JOBS files at a time (default: one per processor).
+#include "file_io.h"
 #include "imaging.h"
 #include "load_sequence.h"
 
@@ -13,9 +14,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -28,10 +31,8 @@ double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 bool writePnm(const std::string& path, const ImageDescriptor& image) {
     const bool indexed = image.depth() != 24;
     const bool gray = savesAsGray(&image);
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    std::fprintf(f, "P%d\n%d %d\n255\n", gray ? 5 : 6, image.width(), image.height());
-    std::vector<unsigned char> out(static_cast<std::size_t>(image.width()) * (gray ? 1 : 3));
+    std::string out = "P" + std::to_string(gray ? 5 : 6) + "\n" + std::to_string(image.width()) + " " +
+                      std::to_string(image.height()) + "\n255\n";
     const auto palette = image.palette();
     for (int y = 0; y < image.height(); ++y) {
         const std::uint8_t* row = image.row(y);
@@ -44,17 +45,16 @@ bool writePnm(const std::string& path, const ImageDescriptor& image) {
                 const unsigned index = (row[x / perByte] >> (8 - bits * (1 + x % perByte))) & ((1u << bits) - 1);
                 if (index < palette.size()) c = palette[index];
             }
-            if (gray) {
-                out[static_cast<std::size_t>(x)] = c.rgbRed;
-            } else {
-                out[3 * static_cast<std::size_t>(x)] = c.rgbRed;
-                out[3 * static_cast<std::size_t>(x) + 1] = c.rgbGreen;
-                out[3 * static_cast<std::size_t>(x) + 2] = c.rgbBlue;
-            }
+            if (gray)
+                out += static_cast<char>(c.rgbRed);
+            else
+                out.append({static_cast<char>(c.rgbRed), static_cast<char>(c.rgbGreen), static_cast<char>(c.rgbBlue)});
         }
-        std::fwrite(out.data(), 1, out.size(), f);
     }
-    return std::fclose(f) == 0;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    const bool written = imaging::writeAll(fd, out.data(), out.size());
+    return ::close(fd) == 0 && written;
 }
 
 std::mutex outputLock;
@@ -93,8 +93,7 @@ int convert(const char* in, const std::string& out, int quality, const char* ppm
 }
 
 std::string jpegNameIn(const std::string& folder, const std::string& in) {
-    const std::size_t slash = in.rfind('/');
-    std::string base = slash == std::string::npos ? in : in.substr(slash + 1);
+    std::string base = imaging::nameOf(in);
     const std::size_t dot = base.rfind('.');
     if (dot != std::string::npos && dot > 0) base.resize(dot);
     return folder + "/" + base + ".jpg";

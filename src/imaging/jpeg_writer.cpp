@@ -1,4 +1,5 @@
 // savejpg: libjpeg-turbo's compressor behind an all-or-nothing file write.
+#include "file_io.h"
 #include "internal.h"
 #include "jpeg_rows.h"
 #include "second_processor.h"
@@ -37,7 +38,7 @@ struct FdDestination {
     JOCTET buffer[256 * 1024];
 };
 
-bool writeAll(FdDestination& dest, const JOCTET* data, std::size_t count) {
+bool writeToFile(FdDestination& dest, const JOCTET* data, std::size_t count) {
     const long long failAfter = g_failWritesAfter;
     if (failAfter >= 0 && dest.written + static_cast<long long>(count) > failAfter) {
         const auto part = static_cast<std::size_t>(std::max(0LL, failAfter - dest.written));
@@ -45,14 +46,8 @@ bool writeAll(FdDestination& dest, const JOCTET* data, std::size_t count) {
         imaging::noteOsError(ENOSPC);
         return false;
     }
-    while (count > 0) {
-        const ssize_t n = ::write(dest.fd, data, count);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return imaging::noteOsError(n < 0 ? errno : ENOSPC), false;
-        data += n;
-        count -= static_cast<std::size_t>(n);
-        dest.written += n;
-    }
+    if (!imaging::writeAll(dest.fd, data, count)) return imaging::noteOsError(errno), false;
+    dest.written += static_cast<long long>(count);
     return true;
 }
 
@@ -64,14 +59,14 @@ void initDestination(j_compress_ptr cinfo) {
 
 boolean emptyOutputBuffer(j_compress_ptr cinfo) {
     auto* dest = reinterpret_cast<FdDestination*>(cinfo->dest);
-    if (!writeAll(*dest, dest->buffer, sizeof dest->buffer)) ERREXIT(cinfo, JERR_FILE_WRITE);
+    if (!writeToFile(*dest, dest->buffer, sizeof dest->buffer)) ERREXIT(cinfo, JERR_FILE_WRITE);
     initDestination(cinfo);
     return TRUE;
 }
 
 void termDestination(j_compress_ptr cinfo) {
     auto* dest = reinterpret_cast<FdDestination*>(cinfo->dest);
-    if (!writeAll(*dest, dest->buffer, sizeof dest->buffer - dest->pub.free_in_buffer)) ERREXIT(cinfo, JERR_FILE_WRITE);
+    if (!writeToFile(*dest, dest->buffer, sizeof dest->buffer - dest->pub.free_in_buffer)) ERREXIT(cinfo, JERR_FILE_WRITE);
 }
 
 struct EncodeParams {

@@ -1,5 +1,6 @@
 #include "target_file.h"
 
+#include "file_io.h"
 #include "internal.h"
 
 #include <atomic>
@@ -12,19 +13,10 @@
 namespace imaging {
 namespace {
 
-std::string folderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 // A hidden name beside the target that no other writer uses.
 std::string temporaryName(const std::string& folder, const std::string& target) {
     static std::atomic<unsigned> counter{0};
-    const std::size_t slash = target.rfind('/');
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    return folder + "/." + base + "." + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+    return folder + "/." + nameOf(target) + "." + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
 }
 
 bool procFdAvailable() {

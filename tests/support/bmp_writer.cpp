@@ -1,9 +1,11 @@
 #include "bmp_writer.h"
 
+#include "file_io.h"
+
 #include <bit>
 #include <cmath>
-#include <cstdio>
-#include <memory>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace fixture {
 namespace {
@@ -267,15 +269,18 @@ Picture photo(int width, int height, bool indexed, unsigned seed) {
 }
 
 bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "wb"), std::fclose);
-    if (!f) return false;
-    return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size();
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    const bool written = imaging::writeAll(fd, bytes.data(), bytes.size());
+    return ::close(fd) == 0 && written;
 }
 
 std::vector<RGBQUAD> grayPalette(int entries) {
     std::vector<RGBQUAD> p(static_cast<std::size_t>(entries));
+    // Even steps from black to white (255 divides by 1, 3, 15 and 255).
+    const int step = entries > 1 ? 255 / (entries - 1) : 0;
     for (int i = 0; i < entries; ++i) {
-        const auto g = static_cast<std::uint8_t>(entries == 1 ? 0 : i * 255 / (entries - 1));
+        const auto g = static_cast<std::uint8_t>(i * step);
         p[static_cast<std::size_t>(i)] = RGBQUAD{g, g, g, 0};
     }
     return p;
