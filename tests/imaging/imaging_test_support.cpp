@@ -1,7 +1,6 @@
 #include "imaging_test_support.h"
 
 #include <QFile>
-#include <cmath>
 #include <cstdlib>
 #include <turbojpeg.h>
 
@@ -52,32 +51,16 @@ QByteArray readAll(const QByteArray& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-Jpeg decodeJpeg(const QByteArray& path) {
+Jpeg jpegHeader(const QByteArray& path) {
     const QByteArray bytes = readAll(path);
     Jpeg j;
+    int subsamp = 0, colourspace = -1;
     tjhandle h = tjInitDecompress();
-    int subsamp = 0, colourspace = 0;
-    if (tjDecompressHeader3(h, reinterpret_cast<const unsigned char*>(bytes.constData()),
-                            static_cast<unsigned long>(bytes.size()), &j.width, &j.height, &subsamp, &colourspace) == 0) {
-        j.components = colourspace == TJCS_GRAY ? 1 : 3;
-        j.pixels.resize(static_cast<std::size_t>(j.width) * j.height * j.components);
-        if (tjDecompress2(h, reinterpret_cast<const unsigned char*>(bytes.constData()), static_cast<unsigned long>(bytes.size()),
-                          j.pixels.data(), j.width, 0, j.height, j.components == 1 ? TJPF_GRAY : TJPF_RGB, 0) != 0)
-            j = Jpeg{};
-    }
+    tjDecompressHeader3(h, reinterpret_cast<const unsigned char*>(bytes.constData()), static_cast<unsigned long>(bytes.size()),
+                        &j.width, &j.height, &subsamp, &colourspace);
     tjDestroy(h);
+    j.components = colourspace == TJCS_GRAY ? 1 : colourspace < 0 ? 0 : 3;
     return j;
-}
-
-double psnr(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
-    if (a.size() != b.size() || a.empty()) return 0;
-    double sum = 0;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const double d = static_cast<double>(a[i]) - b[i];
-        sum += d * d;
-    }
-    const double mse = sum / static_cast<double>(a.size());
-    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
 }  // namespace support

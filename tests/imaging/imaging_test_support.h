@@ -25,12 +25,11 @@ std::vector<fixture::Rgba> coloursOf(const ImageDescriptor& image);
 // black beyond the palette.
 std::vector<fixture::Rgba> paletteColours(const fixture::Picture& p, const std::vector<RGBQUAD>& palette);
 
+// A JPEG file's size and colour components, from its header (0s if it has none).
 struct Jpeg {
     int width = 0, height = 0, components = 0;
-    std::vector<std::uint8_t> pixels;  // RGB or gray, top row first
 };
-Jpeg decodeJpeg(const QByteArray& path);
-double psnr(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b);
+Jpeg jpegHeader(const QByteArray& path);
 
 QByteArray readAll(const QByteArray& path);
 
