@@ -5,6 +5,7 @@
 #include "file_list_box.h"
 #include "form_runtime.h"
 #include "frmMain.h"
+#include "imaging.h"
 #include "list_box.h"
 #include "modPellicor.h"
 
@@ -15,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QTimer>
 
 namespace {
 
@@ -137,4 +139,6 @@ void frmMain::cmdConvert_Click() {
     if (failed > 0)
         setStatus(QStringLiteral("%1 Converted successfully, %2 Failed").arg(converted).arg(failed));
     emit runEnded();
+    // Once the run's work is gone, the buffers kept for its next pictures go too.
+    QTimer::singleShot(0, this, [] { imaging_release_spare_memory(); });
 }

@@ -6,6 +6,7 @@
 #include "source_file.h"
 
 #include <algorithm>
+#include <new>
 
 namespace imaging {
 namespace {
@@ -143,7 +144,9 @@ int bmpinfo(const char* filename, BITMAPINFOHEADER* bdat) {
     return IMG_OK;
 }
 
-int loadbmp(const char* filename, ImageDescriptor* image) {
+namespace {
+
+int loadInto(const char* filename, ImageDescriptor* image) {
     if (image == nullptr || !image->allocated() || !isSupportedDepth(image->depth())) return IMG_ERR_BAD_IMAGE;
     const BusyConversion busy;
     ImageData& d = ImageAccess::data(*image);
@@ -182,4 +185,16 @@ int loadbmp(const char* filename, ImageDescriptor* image) {
         if (file.readAt(format.iccOffset, icc->data(), icc->size()) == IMG_OK) d.icc = std::move(icc);
     }
     return IMG_OK;
+}
+
+}  // namespace
+
+int loadbmp(const char* filename, ImageDescriptor* image) {
+    // A hostile header can ask for working memory beside the buffer (a row
+    // two thousand million pixels wide): that is a failure, not an abort.
+    try {
+        return loadInto(filename, image);
+    } catch (const std::bad_alloc&) {
+        return IMG_ERR_NO_MEMORY;
+    }
 }

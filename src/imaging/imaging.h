@@ -37,6 +37,10 @@ const char* imaging_strerror(int code);
 // device" and the like); 0 when that failure had no system reason.
 int imaging_os_error();
 
+// Buffers of finished images are kept for the next ones (a few, 256 MiB at
+// most); a caller that has no more to convert for a while gives them back.
+void imaging_release_spare_memory();
+
 // ---- Windows bitmap structures ------------------------------------------
 
 #pragma pack(push, 1)

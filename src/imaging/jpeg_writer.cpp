@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h needs FILE and size_t
+#include <new>
 #include <jpeglib.h>
 #include <jerror.h>
 #include <unistd.h>
@@ -142,7 +143,8 @@ bool PendingJpeg::commit(bool replace) {
     return done;
 }
 
-int savejpg_pending(const char* filename, const ImageDescriptor* image, int quality, PendingJpeg* out) {
+// A failed allocation of working memory is a failure to save, not an abort.
+int savejpg_pending(const char* filename, const ImageDescriptor* image, int quality, PendingJpeg* out) try {
     imaging::noteOsError(0);
     if (out == nullptr) return IMG_ERR_WRITE;
     out->file_.reset();
@@ -164,6 +166,8 @@ int savejpg_pending(const char* filename, const ImageDescriptor* image, int qual
     if (!encode(target->fd(), params, *rows)) return IMG_ERR_WRITE;  // target's destructor discards the file
     out->file_ = std::move(target);
     return IMG_OK;
+} catch (const std::bad_alloc&) {
+    return IMG_ERR_NO_MEMORY;
 }
 
 bool savesAsGray(const ImageDescriptor* image) {

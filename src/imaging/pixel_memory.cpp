@@ -33,9 +33,7 @@ public:
                 best = it;
         if (best == spares_.end()) {
             // None fits: give the idle ones back before the kernel hands out new pages.
-            for (const Spare& s : spares_) ::munmap(s.bytes, s.capacity);
-            spares_.clear();
-            bytes_ = 0;
+            releaseLocked();
             return nullptr;
         }
         void* bytes = best->bytes;
@@ -57,7 +55,18 @@ public:
         ::munmap(bytes, capacity);
     }
 
+    void release() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        releaseLocked();
+    }
+
 private:
+    void releaseLocked() {
+        for (const Spare& s : spares_) ::munmap(s.bytes, s.capacity);
+        spares_.clear();
+        bytes_ = 0;
+    }
+
     struct Spare {
         void* bytes;
         std::size_t capacity;
@@ -104,3 +113,5 @@ void prefault(std::uint8_t* bytes, std::size_t size) {
 }
 
 }  // namespace imaging
+
+void imaging_release_spare_memory() { imaging::spares().release(); }
