@@ -1,6 +1,7 @@
 #include "window_start.h"
 
 #include "frmMain.h"
+#include "image_conversion.h"
 
 #include <QApplication>
 #include <QDataStream>
@@ -17,16 +18,6 @@
 namespace {
 
 constexpr int kWaitMs = 3000;
-
-QString joinPath(const QString& folder, const QString& name) {
-    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
-}
-
-QStringList absolute(const QStringList& paths) {
-    QStringList out;
-    for (const QString& path : paths) out << QFileInfo(path).absoluteFilePath();
-    return out;
-}
 
 }  // namespace
 
@@ -86,7 +77,7 @@ bool WindowInstance::handOver(const QStringList& paths) {
     QByteArray message;
     QDataStream out(&message, QIODevice::WriteOnly);
     out.setVersion(QDataStream::Qt_6_4);
-    out << absolute(paths);
+    out << paths;
     peer.write(message);
     // The window answers once it holds the paths (a window busy converting
     // reads them when its run ends). One that closes before has not taken

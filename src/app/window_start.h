@@ -21,7 +21,8 @@ public:
     WindowInstance(const WindowInstance&) = delete;
     WindowInstance& operator=(const WindowInstance&) = delete;
 
-    // True when a running window took the paths (there must be some).
+    // True when a running window took the paths (absolute ones, as windowPaths
+    // gives them; there must be some).
     bool handOver(const QStringList& paths);
     // Files handed over from now on arrive in `form`, unless another window takes them.
     void serve(frmMain& form);

@@ -44,10 +44,8 @@ QString commitAndDelete(const ConversionJob& job, ImageResult& result, WrittenTa
         return text;
     }
     if (deleteSources && isBitmapName(job.source)) {
-        if (!makeDurable(job.target))
-            return QStringLiteral("Cannot delete file ") + job.source + QStringLiteral(": its JPEG could not be flushed to the disk");
-        if (!sourceUnchanged(job.source, result))
-            return QStringLiteral("Cannot delete file ") + job.source + QStringLiteral(": it was changed while it was being converted");
+        if (const QString refusal = deletionRefusal(job.source, job.target, result); !refusal.isEmpty())
+            return QStringLiteral("Cannot delete file ") + job.source + QStringLiteral(": ") + refusal;
         if (::unlink(QFile::encodeName(job.source).constData()) != 0)
             return QStringLiteral("Cannot delete file ") + job.source + QStringLiteral(": ") +
                    QString::fromLocal8Bit(std::strerror(errno));

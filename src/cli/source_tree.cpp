@@ -14,11 +14,6 @@
 
 namespace {
 
-QString joinPath(const QString& folder, const QString& name) {
-    if (folder.isEmpty()) return name;
-    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
-}
-
 // Names that are no UTF-8 text reach us with U+FFFD in place of their bytes,
 // and two of them may read the same: such a name cannot be told apart, so it is not used.
 bool garbled(const QString& name) { return name.contains(QChar::ReplacementCharacter); }

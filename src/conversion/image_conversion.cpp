@@ -124,6 +124,17 @@ bool makeDurable(const QString& target) {
     return true;
 }
 
+QString deletionRefusal(const QString& source, const QString& target, const ImageResult& result) {
+    if (!makeDurable(target)) return QStringLiteral("Its JPEG could not be flushed to the disk");
+    if (!sourceUnchanged(source, result)) return QStringLiteral("It was changed while it was being converted");
+    return {};
+}
+
+QString joinPath(const QString& folder, const QString& name) {
+    if (folder.isEmpty()) return name;
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
 bool isBitmapName(const QString& path) { return path.endsWith(QLatin1String(".bmp"), Qt::CaseInsensitive); }
 
 QString baseNameOf(const QString& entry) {

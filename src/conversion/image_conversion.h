@@ -51,9 +51,18 @@ bool sourceUnchanged(const QString& source, const ImageResult& result);
 // copy of the picture is deleted; false when that cannot be done.
 bool makeDurable(const QString& target);
 
+// Why a source may not be deleted although its JPEG was named: the JPEG is
+// not surely on the disk, or the source is no longer the file that was read.
+// Empty when it may go.
+QString deletionRefusal(const QString& source, const QString& target, const ImageResult& result);
+
 // Only bitmaps are ever deleted after their conversion: a dropped file of
 // another name (notes.txt, pic.jpeg, a bitmap without an extension) stays.
 bool isBitmapName(const QString& path);
+
+// A name in a folder: never a doubled separator ("/" + "a.bmp" is "/a.bmp"),
+// and an empty folder gives the name alone.
+QString joinPath(const QString& folder, const QString& name);
 
 // The entry without its extension: the last dot of the last path component
 // and what follows; the whole entry when there is none.

@@ -46,12 +46,8 @@ bool ConvertFile(const frmMain& form, const QString& source, const QString& targ
     }
     if (form.chkKill->checkState() != Qt::Unchecked && isBitmapName(source)) {
         // Deleted only once its JPEG is surely on the disk, and only the file that was read.
-        if (!makeDurable(target))
-            ReportConversionError(QStringLiteral("Cannot delete file ") + source +
-                                  QStringLiteral("\nIts JPEG could not be flushed to the disk"));
-        else if (!sourceUnchanged(source, result))
-            ReportConversionError(QStringLiteral("Cannot delete file ") + source +
-                                  QStringLiteral("\nIt was changed while it was being converted"));
+        if (const QString refusal = deletionRefusal(source, target, result); !refusal.isEmpty())
+            ReportConversionError(QStringLiteral("Cannot delete file ") + source + QLatin1Char('\n') + refusal);
         else if (!Kill(source))
             ReportConversionError(QStringLiteral("Cannot delete file ") + source);
     }

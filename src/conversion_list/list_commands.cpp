@@ -14,12 +14,6 @@
 
 namespace {
 
-// A folder and a file name, with exactly one separator between them.
-QString joinPath(const QString& folder, const QString& name) {
-    if (folder.endsWith(QLatin1Char('/'))) return folder + name;
-    return folder + QLatin1Char('/') + name;
-}
-
 // Entries as they are queued: the file's name lower-cased only where file
 // names ignore case, since elsewhere the lower-cased path would name another
 // (or no) file. The folders above keep their case: the place a stick is
