@@ -7,6 +7,7 @@
 #include <QFile>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -70,10 +71,14 @@ void whileChoosingPlatform(QtMsgType type, const QMessageLogContext& context, co
 int main(int argc, char** argv) {
     if (const std::optional<int> status = runWithoutWindow(argc, argv)) return *status;  // --convert, --help, --version
     {
-        // A wrong command line is said as such, even where no display could be found.
-        QStringList arguments;
-        for (int i = 0; i < argc; ++i) arguments << QFile::decodeName(argv[i]);
-        if (!windowPaths(arguments)) return 2;
+        // A converter's option without --convert (-r, --delete) is said to be
+        // one even where no display could be found. Qt's own options (-platform,
+        // -style) are single-dash words, taken out by QApplication before the
+        // window's start reads the rest.
+        QStringList options{QFile::decodeName(argv[0])};
+        for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+            if (argv[i][0] == '-' && (argv[i][1] == '-' || (argv[i][1] != '\0' && argv[i][2] == '\0'))) options << QFile::decodeName(argv[i]);
+        if (!windowPaths(options)) return 2;
     }
     qtHandler = qInstallMessageHandler(whileChoosingPlatform);
     choosingPlatform = true;

@@ -102,6 +102,8 @@ void CommandLineTest::optionsAndExitStatuses_data() {
                                             << "pellicor: cannot read the list of files nolist";
     // Said as a usage error, though no display could be found.
     QTest::newRow("option for the window") << QStringList{"-r", "in"} << QByteArray() << 2 << "pellicor: unknown option '-r'";
+    QTest::newRow("Qt's own option for the window") << QStringList{"-platform", "offscreen", "-zz"} << QByteArray() << 2
+                                                    << "pellicor: unknown option '-zz'";
     QTest::newRow("missing file") << QStringList{"--convert", "gone.bmp", "in/top.bmp"} << QByteArray() << 1
                                   << "Cannot find file gone.bmp\n1 converted, 1 failed, 0 skipped in ";
     QTest::newRow("not a bitmap") << QStringList{"--convert", "--quiet", "in/a/notes.txt"} << QByteArray() << 1
