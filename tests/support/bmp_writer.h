@@ -1,5 +1,5 @@
 // Writes bitmaps of every variant from known pixels, for tests, benchmarks
-// and fuzz seeds.
+// and the fuzz corpus.
 #pragma once
 
 #include "imaging.h"
