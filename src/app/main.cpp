@@ -2,6 +2,7 @@
 #include "command_line.h"
 #include "version_info.h"
 #include "window_start.h"
+#include "work_ahead.h"
 
 #include <QApplication>
 #include <QFile>
@@ -80,6 +81,7 @@ int main(int argc, char** argv) {
             if (argv[i][0] == '-' && (argv[i][1] == '-' || (argv[i][1] != '\0' && argv[i][2] == '\0'))) options << QFile::decodeName(argv[i]);
         if (!windowPaths(options)) return 2;
     }
+    raiseOpenFileLimit();
     qtHandler = qInstallMessageHandler(whileChoosingPlatform);
     choosingPlatform = true;
     QApplication app(argc, argv);

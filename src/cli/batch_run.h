@@ -1,7 +1,5 @@
-// Converting a list of bitmaps from the command line, with the window's rules:
-// work runs ahead on --jobs threads while the JPEGs are named in list order,
-// one place decides whether a JPEG may be named, no run writes a target twice,
-// and a source is deleted only once its JPEG is on disk.
+// Converting a list of bitmaps from the command line through the run the
+// window uses too, on --jobs threads, and saying what became of each.
 #pragma once
 
 #include "progress.h"

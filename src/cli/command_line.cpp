@@ -4,6 +4,7 @@
 #include "convert_options.h"
 #include "progress.h"
 #include "source_tree.h"
+#include "work_ahead.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -49,6 +50,7 @@ std::optional<int> runWithoutWindow(int argc, char** argv) {
     for (int i = 0; i < argc; ++i) arguments << QFile::decodeName(argv[i]);
     if (!wantsCommandLine(arguments)) return std::nullopt;
     QCoreApplication app(argc, argv);
+    raiseOpenFileLimit();
 
     std::variant<ConvertOptions, Finished> parsed = parseConvertOptions(arguments);
     if (const Finished* finished = std::get_if<Finished>(&parsed)) return finished->status;
@@ -74,5 +76,5 @@ std::optional<int> runWithoutWindow(int argc, char** argv) {
     convertJobs(list.jobs, options, progress, counts, stopSignal);
     progress.finish(counts);
     if (const int signal = stopSignal.load(); signal != 0) return 128 + signal;
-    return counts.failed > 0 ? kExitFailed : kExitOk;
+    return counts.failed > 0 || counts.unfinished ? kExitFailed : kExitOk;
 }

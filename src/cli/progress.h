@@ -13,6 +13,7 @@ struct RunCounts {
     int converted = 0;
     int failed = 0;
     int skipped = 0;
+    bool unfinished = false;  // a failure line was printed (a bitmap kept although converted, too)
 };
 
 class Progress {

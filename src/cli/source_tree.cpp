@@ -1,6 +1,6 @@
 #include "source_tree.h"
 
-#include "image_conversion.h"
+#include "conversion_run.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -118,14 +118,14 @@ private:
     }
 
     void addFile(const QString& source, const QString& relative, const struct stat& st) {
-        const QString target = options_.outputDir.isEmpty()
-                                   ? baseNameOf(source) + QStringLiteral(".jpg")
-                                   : joinPath(options_.outputDir, baseNameOf(relative) + QStringLiteral(".jpg"));
+        const QString target = options_.outputDir.isEmpty() ? jpegNameOf(source)
+                                                            : joinPath(options_.outputDir, jpegNameOf(relative));
         // The same file reached twice for the same JPEG (a folder and a file in it) is converted once.
         const QString key = QStringLiteral("%1:%2:").arg(st.st_dev).arg(st.st_ino) + QFileInfo(target).absoluteFilePath();
         if (seen_.contains(key)) return;
         seen_.insert(key);
-        if (options_.skipExisting) {
+        // A run that deletes converts even so: a JPEG holding this very picture lets the bitmap go.
+        if (options_.skipExisting && !options_.deleteSources) {
             struct stat jpeg {};
             if (::stat(QFile::encodeName(target).constData(), &jpeg) == 0 && S_ISREG(jpeg.st_mode) &&
                 notOlder(jpeg.st_mtim, st.st_mtim)) {

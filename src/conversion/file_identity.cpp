@@ -1,8 +1,13 @@
 #include "file_identity.h"
 
+#include "image_conversion.h"
+
 #include <QFile>
 #include <QFileInfo>
+#include <atomic>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -33,10 +38,59 @@ std::optional<FileStamp> fileStampOf(const QString& path) {
 
 bool WrittenTargets::contains(const QString& target) const {
     struct stat st {};
-    return statOf(target, st) && written_.count({st.st_dev, st.st_ino}) > 0;
+    if (statOf(target, st) && written_.count({st.st_dev, st.st_ino}) > 0) return true;
+    if (folded_.isEmpty()) return false;
+    const QString path = QFileInfo(target).absoluteFilePath();
+    const auto found = folded_.constFind(path.toCaseFolded());
+    if (found == folded_.constEnd() || *found == path) return false;
+    // The same letters in another case: one file only where the folder ignores case.
+    const QString key = QFileInfo(*found).path() + QLatin1Char('\n') + QFileInfo(path).path();
+    auto known = sameFolder_.constFind(key);
+    if (known == sameFolder_.constEnd()) known = sameFolder_.insert(key, oneFolderIgnoringCase(*found, path));
+    return *known;
 }
 
 void WrittenTargets::add(const QString& target) {
     struct stat st {};
     if (statOf(target, st)) written_.insert({st.st_dev, st.st_ino});
+    const QString path = QFileInfo(target).absoluteFilePath();
+    folded_.insert(path.toCaseFolded(), path);
+}
+
+void RunSources::add(const QString& source) {
+    struct stat st {};
+    if (!statOf(source, st)) return;
+    ids_.insert({{st.st_dev, st.st_ino}, source});
+    paths_.insert(source, {st.st_dev, st.st_ino});
+}
+
+bool RunSources::named(const QString& target) {
+    struct stat st {};
+    if (!statOf(target, st)) return false;
+    const auto found = ids_.find({st.st_dev, st.st_ino});
+    if (found == ids_.end()) return false;
+    struct stat now {};
+    if (statOf(found->second, now) && now.st_dev == st.st_dev && now.st_ino == st.st_ino) return true;
+    ids_.erase(found);  // that bitmap is gone, and its number belongs to another file now
+    return false;
+}
+
+void RunSources::forget(const QString& source) {
+    const auto id = paths_.constFind(source);
+    if (id == paths_.constEnd()) return;
+    if (const auto found = ids_.find(*id); found != ids_.end() && found->second == source) ids_.erase(found);
+    paths_.erase(id);
+}
+
+bool oneFolderIgnoringCase(const QString& a, const QString& b) {
+    static std::atomic<unsigned> counter{0};
+    const QString name = QStringLiteral(".pellicor-case-%1-%2").arg(::getpid(), 0, 16).arg(counter++, 0, 16);
+    const QByteArray probe = QFile::encodeName(joinPath(QFileInfo(a).path(), name));
+    const int fd = ::open(probe.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    ::close(fd);
+    struct stat st {};
+    const bool same = statOf(joinPath(QFileInfo(b).path(), name.toUpper()), st);
+    ::unlink(probe.constData());
+    return same;
 }

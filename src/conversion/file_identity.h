@@ -5,8 +5,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <optional>
+#include <map>
 #include <set>
 #include <sys/types.h>
 #include <utility>
@@ -37,8 +39,10 @@ std::optional<FileStamp> fileStampOf(const QString& path);
 
 // The JPEGs one run has written, so that no later entry of the run replaces
 // one of them under another spelling (a.bmp and a.BMP, d/x.bmp and L/x.bmp
-// where L links to d). Each is a file the run created, so its inode is
-// known to belong to it.
+// where L links to d, x.jpg and X.jpg on a stick whose names ignore case).
+// Each is a file the run created, so its inode is known to belong to it; on
+// file systems that make up inode numbers per name (FUSE), the folder itself
+// is asked whether two spellings name one file.
 class WrittenTargets {
 public:
     // Whether `target` now names a JPEG this run wrote.
@@ -47,4 +51,26 @@ public:
 
 private:
     std::set<std::pair<dev_t, ino_t>> written_;  // a long run asks often
+    QHash<QString, QString> folded_;  // case-folded absolute path -> the path written
+    mutable QHash<QString, bool> sameFolder_;  // "written folder\nother folder" -> one folder ignoring case
 };
+
+// The bitmaps a run converts, so that no JPEG is named over one of them. An
+// inode number is only a bitmap's while the bitmap is still there under its
+// path: another program may delete it and its number go to a new file.
+class RunSources {
+public:
+    void add(const QString& source);
+    // Whether `target` now names one of the run's bitmaps.
+    bool named(const QString& target);
+    void forget(const QString& source);
+
+private:
+    std::map<std::pair<dev_t, ino_t>, QString> ids_;
+    QHash<QString, std::pair<dev_t, ino_t>> paths_;
+};
+
+// Whether the folders of `a` and `b` are one folder whose names ignore case:
+// a file made there under a name in small letters is found under the same
+// name in capitals. Asked with a short-lived hidden file in a's folder.
+bool oneFolderIgnoringCase(const QString& a, const QString& b);

@@ -7,8 +7,6 @@
 #include <QFileInfo>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -107,27 +105,6 @@ std::size_t conversionBytes(const QString& source) {
     const bool rowsAsTheyAre = header.biCompression == BI_RGB && (depth == 24 ? header.biBitCount == 24 : true);
     if (!rowsAsTheyAre) bytes += static_cast<std::uint64_t>(QFileInfo(source).size());
     return static_cast<std::size_t>(std::min<std::uint64_t>(bytes, SIZE_MAX / 4));
-}
-
-bool sourceUnchanged(const QString& source, const ImageResult& result) {
-    return result.source && fileStampOf(source) == result.source;
-}
-
-bool makeDurable(const QString& target) {
-    for (const QString& name : {target, QFileInfo(target).absolutePath()}) {
-        const int fd = ::open(QFile::encodeName(name).constData(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return false;
-        const bool flushed = ::fsync(fd) == 0 || errno == EINVAL;  // EINVAL: a file system with nothing to flush
-        ::close(fd);
-        if (!flushed) return false;
-    }
-    return true;
-}
-
-QString deletionRefusal(const QString& source, const QString& target, const ImageResult& result) {
-    if (!makeDurable(target)) return QStringLiteral("Its JPEG could not be flushed to the disk");
-    if (!sourceUnchanged(source, result)) return QStringLiteral("It was changed while it was being converted");
-    return {};
 }
 
 QString joinPath(const QString& folder, const QString& name) {

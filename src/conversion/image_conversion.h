@@ -43,19 +43,6 @@ ImageResult convertImage(const QString& source, const QString& target, qint32 qu
 // 0 for a file that will not get that far.
 std::size_t conversionBytes(const QString& source);
 
-// Whether the source is still the file that was read: another program may
-// have changed or replaced it since, and then it is not the picture the JPEG holds.
-bool sourceUnchanged(const QString& source, const ImageResult& result);
-
-// Flushes the JPEG and its folder entry to the disk, before the only other
-// copy of the picture is deleted; false when that cannot be done.
-bool makeDurable(const QString& target);
-
-// Why a source may not be deleted although its JPEG was named: the JPEG is
-// not surely on the disk, or the source is no longer the file that was read.
-// Empty when it may go.
-QString deletionRefusal(const QString& source, const QString& target, const ImageResult& result);
-
 // Only bitmaps are ever deleted after their conversion: a dropped file of
 // another name (notes.txt, pic.jpeg, a bitmap without an extension) stays.
 bool isBitmapName(const QString& path);

@@ -1,8 +1,9 @@
 #include "work_ahead.h"
 
-#include <QThread>
+#include <QDir>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
+#include <sys/resource.h>
 #include <unistd.h>
 
 ImageWork startImageWork(const QString& source, const QString& target, qint32 quality) {
@@ -16,15 +17,30 @@ std::size_t workAheadBudget() {
     return static_cast<std::size_t>(pages) / 4 * static_cast<std::size_t>(pageSize);
 }
 
+void raiseOpenFileLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+int descriptorRoom() {
+    constexpr long kKeptFree = 64;  // for the program itself: its libraries, messages, folders
+    constexpr long kPerConversion = 3;  // the bitmap, the JPEG, a folder
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1 << 20;
+    const long open = static_cast<long>(QDir(QStringLiteral("/proc/self/fd")).count()) - 2;
+    const long room = (static_cast<long>(std::min<rlim_t>(limit.rlim_cur, 1 << 24)) - std::max(0L, open) - kKeptFree) /
+                      kPerConversion;
+    return static_cast<int>(std::max(1L, room));
+}
+
 WorkAhead::WorkAhead(const QStringList& sources, const QStringList& targets, qint32 quality, std::size_t budget,
                      int width)
     : sources_(sources), targets_(targets), quality_(quality), budget_(budget),
-      width_(width > 0 ? width : std::max(1, QThread::idealThreadCount()) + 1),
-      ids_(static_cast<std::size_t>(sources.size())) {}
+      width_(std::max(1, std::min(width, descriptorRoom()))), ids_(static_cast<std::size_t>(sources.size())) {}
 
-WorkAhead::~WorkAhead() {
-    for (auto& [k, work] : work_) work.first.waitForFinished();
-}
+WorkAhead::~WorkAhead() { dropAll(); }
 
 void WorkAhead::startAhead(int current, const WrittenTargets& written) {
     next_ = std::max(next_, current);
@@ -48,6 +64,13 @@ ImageWork WorkAhead::take(int k) {
     inFlight_ -= found->second.second;
     work_.erase(found);
     return work;
+}
+
+void WorkAhead::dropAll() {
+    for (auto& [k, work] : work_) work.first.waitForFinished();
+    if (!work_.empty()) next_ = work_.begin()->first;
+    work_.clear();
+    inFlight_ = 0;
 }
 
 const std::array<std::optional<FileId>, 2>& WorkAhead::idsOf(int j) {

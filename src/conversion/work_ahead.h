@@ -1,5 +1,5 @@
-// Converting the next entries of a list on worker threads while the caller
-// reports and commits them in list order.
+// Converting the next entries of a run on worker threads while the run
+// names and deletes in list order.
 #pragma once
 
 #include "file_identity.h"
@@ -20,25 +20,38 @@ ImageWork startImageWork(const QString& source, const QString& target, qint32 qu
 // A quarter of the machine's physical memory: what the work ahead may hold.
 std::size_t workAheadBudget();
 
-// Starts the imaging work of upcoming entries, as many as there are
-// processors and one more, while the memory they hold stays within the
-// budget (one at least). An entry whose files an unfinished earlier entry
-// reads, writes or deletes waits for its turn, so every file sees the same
-// events as in a run one by one. Every piece of work started is waited for:
-// what is not taken is waited for when this object goes.
+// Raises the process's soft limit of open files to its hard limit: work
+// ahead holds a file for each JPEG made and not yet named.
+void raiseOpenFileLimit();
+
+// How many conversions may be under way or waiting at once with the
+// descriptors left (each holds up to three files while it works).
+int descriptorRoom();
+
+// Starts the imaging work of upcoming entries, `width` at most, while the
+// memory they hold stays within the budget (one at least) and descriptors
+// remain. An entry whose files an unfinished earlier entry reads, writes or
+// deletes waits for its turn, so every file sees the same events as in a run
+// one by one. Every piece of work started is waited for: what is not taken
+// is waited for when this object goes.
 class WorkAhead {
 public:
-    WorkAhead(const QStringList& sources, const QStringList& targets, qint32 quality,
-              std::size_t budget = workAheadBudget(), int width = 0);
+    WorkAhead(const QStringList& sources, const QStringList& targets, qint32 quality, std::size_t budget, int width);
     ~WorkAhead();
     WorkAhead(const WorkAhead&) = delete;
     WorkAhead& operator=(const WorkAhead&) = delete;
 
     // Entries before `current` are finished.
     void startAhead(int current, const WrittenTargets& written);
-    // The work started for entry k, or none when k is to be converted in place.
+    // Whether work was started for entry k and has not been taken.
+    bool started(int k) const { return work_.count(k) > 0; }
+    // The work started for entry k, left in place.
+    ImageWork peek(int k) const { return work_.count(k) > 0 ? work_.at(k).first : ImageWork{}; }
+    // The work started for entry k, or none when k is to be converted in its turn.
     ImageWork take(int k);
-    // The most bytes the work ahead held at once (for benchmarks and tests).
+    // Waits for all work started and throws its JPEGs away (a full disk:
+    // what was made ahead gives its room back); those entries are done in their turns.
+    void dropAll();
     std::size_t peakBytes() const { return peak_; }
 
 private:

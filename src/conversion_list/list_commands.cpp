@@ -4,6 +4,7 @@
 #include "file_list_box.h"
 #include "frmMain.h"
 #include "list_box.h"
+#include "image_conversion.h"
 #include "modPellicor.h"
 #include "twips.h"
 

@@ -1,5 +1,5 @@
 // Seams for the tests: each replaces one effect of the program on the world
-// (boxes, deletions, folders, drives, the desktop's handler, the About
+// (boxes, folders, drives, the desktop's handler, the About
 // window, a save cut short). An empty hook restores the real effect. The
 // program itself never sets them.
 #pragma once
@@ -11,11 +11,9 @@
 class QWidget;
 struct DriveInfo;
 
-// platform/controls/form_runtime.cpp: message boxes, deletions, current folders.
+// platform/controls/form_runtime.cpp: message boxes, current folders.
 using MsgBoxHook = std::function<void(const QString& prompt, int style, const QString& title)>;
 MsgBoxHook setMsgBoxHook(MsgBoxHook hook);  // returns the previous one, as do the others
-using KillHook = std::function<bool(const QString& path)>;
-KillHook setKillHook(KillHook hook);
 using ChDirHook = std::function<bool(const QString& folder)>;  // false: fail
 ChDirHook setChDirHook(ChDirHook hook);
 

@@ -152,7 +152,7 @@ void CommandLineTest::trees_data() {
                                     << QStringList{"in/a/b/two.jpg", "in/top.jpg"} << QStringList() << "" << QStringList();
     // An earlier picture of the JPEG's name (here a bitmap named .jpg): a run that deletes keeps both.
     QTest::newRow("delete never replaces a file") << QStringList{"--delete", "in"} << QByteArray() << QStringList() << QStringList()
-        << "Cannot save file in/top.jpg: A file of that name is there already, and with --delete none is replaced\n"
+        << "Cannot save file in/top.jpg: A file of that name is there already, and a run that deletes bitmaps replaces none\n"
         << QStringList{"in/top.jpg"};
     // Bytes that are no UTF-8 read as U+FFFD, and then as that character's own name: neither is touched.
     QTest::newRow("a name that is no UTF-8") << QStringList{"--delete", "in/x"} << QByteArray() << QStringList() << QStringList()

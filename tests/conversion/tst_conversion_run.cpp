@@ -7,7 +7,9 @@
 #include "gui_session.h"
 #include "file_list_box.h"
 #include "list_box.h"
+#include "conversion_run.h"
 #include "modPellicor.h"
+#include "run_hooks.h"
 #include "test_hooks.h"
 #include "testing_hooks.h"
 
@@ -196,7 +198,7 @@ void ConversionRunTest::deleteOptionOnlyAfterACompleteSave() {
 
     // A source that cannot be deleted is reported; its JPEG stays and the run goes on.
     session_->messages.clear();
-    setKillHook([](const QString&) { return false; });
+    setRemoveHook([](const QString&) { return -1; });
     const QString stuck = bitmap("stuck.bmp");
     const QString next = bitmap("next.bmp");
     queue({stuck, next});
@@ -208,7 +210,7 @@ void ConversionRunTest::deleteOptionOnlyAfterACompleteSave() {
     QCOMPARE(form_->lblStatus->text(), QStringLiteral("2 Converted successfully"));
 
     // The grayed state counts as checked.
-    setKillHook({});
+    setRemoveHook({});
     session_->messages.clear();
     form_->chkKill->setTristate(true);
     form_->chkKill->setCheckState(Qt::PartiallyChecked);
@@ -239,8 +241,8 @@ void ConversionRunTest::oneRunNeverWritesATargetTwice_data() {
     QTest::addColumn<QString>("second");  // after pair.bmp: the same JPEG under another spelling
     QTest::addColumn<bool>("ownFile");  // a bitmap of its own, or pair.bmp again
     QTest::addColumn<QString>("prompt");
-    QTest::newRow("letter case") << "pair.BMP" << true << "Cannot save file %1/pair.jpg\nAnother entry of this run has just written it";
-    QTest::newRow("linked folder") << "link/pair.BMP" << true << "Cannot save file %1/link/pair.jpg\nAnother entry of this run has just written it";
+    QTest::newRow("letter case") << "pair.BMP" << true << "Cannot save file %1/pair.jpg\nAnother file of this run has just written it";
+    QTest::newRow("linked folder") << "link/pair.BMP" << true << "Cannot save file %1/link/pair.jpg\nAnother file of this run has just written it";
     QTest::newRow("the same file through a link") << "link/pair.bmp" << false << "Cannot find file %1/link/pair.bmp\nNo such file or directory";
 }
 
@@ -286,27 +288,20 @@ void ConversionRunTest::oneRunNeverWritesATargetTwice() {
 }
 
 void ConversionRunTest::workAheadStaysWithinItsMemoryBudget() {
-    QStringList sources, targets;
+    QList<RunEntry> entries;
     for (int i = 0; i < 6; ++i) {
-        sources << bitmap(QStringLiteral("mem%1.bmp").arg(i), 24, 100, 100);
-        targets << baseNameOf(sources.back()) + ".jpg";
+        const QString source = bitmap(QStringLiteral("mem%1.bmp").arg(i), 24, 100, 100);
+        entries.append({source, jpegNameOf(source)});
     }
-    const std::size_t one = conversionBytes(sources[0]);
+    const std::size_t one = conversionBytes(entries[0].source);
     QCOMPARE(one, std::size_t{300 * 100});
     // Two images' worth, and less than one: never more, and always one at least.
     for (const std::size_t budget : {2 * one + 10, std::size_t{1}}) {
-        WorkAhead ahead(sources, targets, 75, budget, 6);
-        WrittenTargets written;
-        for (int k = 0; k < sources.size(); ++k) {
-            ahead.startAhead(k, written);
-            ImageWork work = ahead.take(k);
-            QVERIFY(work.isValid());
-            ImageResult result = work.result();
-            QVERIFY(result.commit());
-        }
-        QCOMPARE(ahead.peakBytes(), budget > one ? 2 * one : one);
+        ConversionRun run(entries, RunSettings{75, false, true, 6, budget});
+        for (int k = 0; k < run.size(); ++k) QVERIFY(run.next().result().converted);
+        QCOMPARE(run.peakBytes(), budget > one ? 2 * one : one);
     }
-    for (const QString& target : targets) QCOMPARE(jpeg(target).width(), 100);
+    for (const RunEntry& e : entries) QCOMPARE(jpeg(e.target).width(), 100);
 }
 
 void ConversionRunTest::aSaveThatFailedAheadIsTriedAgainInItsTurn() {
@@ -351,7 +346,6 @@ void ConversionRunTest::longRunsReportInListOrder() {
     QCOMPARE(session_->messages[0].pointer, vbHourglass);  // the run was under way
     QCOMPARE(form_->List1->count(), 0);
     QCOMPARE(form_->lblStatus->text(), QStringLiteral("10 Converted successfully, 4 Failed"));
-    QCOMPARE(sBaseName, baseNameOf(entries.back()));
     for (const QString& source : written) {
         QVERIFY(!QFile::exists(source));
         const int i = QFileInfo(source).completeBaseName().mid(3).toInt();
@@ -368,11 +362,11 @@ void ConversionRunTest::theWindowTakesNoInputDuringARun() {
     QStringList entries;
     for (int i = 0; i < 6; ++i) entries << bitmap(QStringLiteral("run%1.bmp").arg(i));
     queue(entries);
-    QList<int> progress;  // files done, as the bar showed them at each deletion
+    QList<int> progress;  // files done, as the bar showed them at each entry's box
     form_->chkKill->setChecked(true);
-    setKillHook([&](const QString& path) {
+    setRemoveHook([](const QString&) { return -1; });
+    setMsgBoxHook([&](const QString&, int, const QString&) {
         if (form_->prgRun->isVisible() && form_->prgRun->maximum() == 6) progress << form_->prgRun->value();
-        return QFile::remove(path);
     });
     // A click on Add All and a key press made while the run works.
     QTimer::singleShot(0, form_, [this] {

@@ -3,6 +3,7 @@
 #include "drives.h"
 #include "form_runtime.h"
 #include "frmAbout.h"
+#include "run_hooks.h"
 #include "shell.h"
 #include "test_hooks.h"
 
@@ -27,7 +28,8 @@ GuiSession::~GuiSession() {
     setMsgBoxHook({});
     setAboutHook({});
     setLauncher({});
-    setKillHook({});
+    setRemoveHook({});
+    flushFileByFile(false);
     setChDirHook({});
     setDriveSource({});
     setCaseRule({});

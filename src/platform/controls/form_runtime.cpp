@@ -19,11 +19,6 @@ MsgBoxHook& msgBoxHook() {
     return hook;
 }
 
-KillHook& killHook() {
-    static KillHook hook;
-    return hook;
-}
-
 ChDirHook& chDirHook() {
     static ChDirHook hook;
     return hook;
@@ -63,13 +58,6 @@ void setMousePointer(int pointer) {
 }
 
 int mousePointer() { return currentPointer; }
-
-bool Kill(const QString& path) {
-    if (killHook()) return killHook()(path);
-    return QFile::remove(path);
-}
-
-KillHook setKillHook(KillHook hook) { return std::exchange(killHook(), std::move(hook)); }
 
 void ChDir(const QString& folder) {
     // Current for the program only: the process's working folder stays where

@@ -36,9 +36,6 @@ void setMsgBoxOwner(QWidget* owner);
 void setMousePointer(int pointer);
 int mousePointer();
 
-// Deletes a file; false when it could not be deleted.
-bool Kill(const QString& path);
-
 // Makes a folder the current folder of its drive, for the program (the
 // process's working folder never follows); throws RuntimeError when the
 // folder cannot be entered.

@@ -1,7 +1,8 @@
 // The convert command: every queued file, from the top of the list down.
 //
-// While the window's thread reports, commits and deletes in list order, the
-// next entries are already being converted on worker threads.
+// The run converts the next entries on worker threads while the window
+// reports each one in list order.
+#include "conversion_run.h"
 #include "file_list_box.h"
 #include "form_runtime.h"
 #include "frmMain.h"
@@ -10,9 +11,9 @@
 #include "modPellicor.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFutureWatcher>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -20,11 +21,6 @@
 
 namespace {
 
-// What a run lets through: the window repaints (a window dragged across it
-// leaves no trace), but no click or key of the user's is carried out, and
-// files handed over by another process wait until the run is over.
-constexpr QEventLoop::ProcessEventsFlags kWhileRunning =
-    QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers;
 constexpr int kPaintEveryMs = 40;
 
 // While a run works, input meant for the window is thrown away rather than
@@ -69,15 +65,6 @@ protected:
     }
 };
 
-// Waits for work ahead while the window keeps painting.
-void waitPainting(const ImageWork& work) {
-    QFutureWatcher<ImageResult> watcher;
-    QEventLoop loop;
-    QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
-    watcher.setFuture(work);
-    loop.exec(kWhileRunning);
-}
-
 }  // namespace
 
 void frmMain::cmdConvert_Click() {
@@ -92,14 +79,13 @@ void frmMain::cmdConvert_Click() {
     setMousePointer(vbHourglass);
     setStatus(QString::number(List1->count()) + QStringLiteral(" Converted successfully"));
 
-    QStringList entries, targets;
+    const bool deleteSources = chkKill->checkState() != Qt::Unchecked;
+    QList<RunEntry> entries;
     for (int i = 0; i < List1->count(); ++i) {
-        entries << List1->item(i)->text();
-        targets << baseNameOf(entries.back()) + QStringLiteral(".jpg");
+        const QString entry = List1->item(i)->text();
+        entries.append({entry, jpegNameOf(entry)});
     }
-    WorkAhead ahead(entries, targets, *quality);
-    WrittenTargets written;
-    ahead.startAhead(0, written);
+    ConversionRun run(entries, RunSettings{*quality, deleteSources});
 
     // The user watches the remaining entries move up from the top, and the bar fill.
     List1->scrollToTop();
@@ -114,19 +100,11 @@ void frmMain::cmdConvert_Click() {
     int failed = 0;
     QElapsedTimer sincePaint;
     sincePaint.start();
-    for (int k = 0; List1->count() > 0; ++k) {
-        const QString entry = List1->item(0)->text();
-        sBaseName = baseNameOf(entry);
-        const QString target = sBaseName + QStringLiteral(".jpg");
-        ImageWork work = k < entries.size() && entries[k] == entry ? ahead.take(k) : ImageWork{};
-        // Even the entries converted in their turn are converted off this thread.
-        if (!work.isValid()) work = startImageWork(entry, target, *quality);
-        waitPainting(work);
-        const bool ok = ConvertFile(*this, entry, target, work, &written);
+    for (int k = 0; k < run.size(); ++k) {
+        const bool ok = ConvertFile(entries[k].source, entries[k].target, *quality, deleteSources, &run);
         ++(ok ? converted : failed);
         delete List1->takeItem(0);
         prgRun->setValue(k + 1);
-        ahead.startAhead(k + 1, written);
         if (sincePaint.elapsed() >= kPaintEveryMs) {
             QCoreApplication::processEvents(kWhileRunning);
             sincePaint.restart();

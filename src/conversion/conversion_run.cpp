@@ -1,0 +1,233 @@
+#include "conversion_run.h"
+
+#include "imaging.h"
+#include "run_hooks.h"
+#include "work_ahead.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QThread>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// With --delete, the JPEGs of consecutive finished entries are named first
+// and then made durable together, with one flush of their file system rather
+// than two flushes each: a run of small files would otherwise wait on the
+// disk most of its time. Their bitmaps go only after that flush.
+constexpr int kMostInGroup = 64;
+constexpr qint64 kGroupWaitMs = 100;  // reports are never held back longer for a group
+
+RemoveHook& removeHook() {
+    static RemoveHook hook;
+    return hook;
+}
+std::atomic<bool> fileByFile{false};
+
+int removeFile(const QString& path) {
+    if (removeHook()) return removeHook()(path);
+    return ::unlink(QFile::encodeName(path).constData()) == 0 ? 0 : errno;
+}
+
+bool flush(const QString& path, bool wholeFileSystem = false) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool done = (wholeFileSystem ? ::syncfs(fd) : ::fsync(fd)) == 0 || errno == EINVAL;  // EINVAL: nothing to flush
+    ::close(fd);
+    return done;
+}
+
+QString folderOf(const QString& path) { return QFileInfo(path).absolutePath(); }
+
+const QString kAnotherFile = QStringLiteral("Another file of this run has just written it");
+const QString kASource = QStringLiteral("It would replace a bitmap this run converts");
+const QString kThereAlready = QStringLiteral("A file of that name is there already, and a run that deletes bitmaps replaces none");
+
+}  // namespace
+
+RemoveHook setRemoveHook(RemoveHook hook) { return std::exchange(removeHook(), std::move(hook)); }
+void flushFileByFile(bool on) { fileByFile = on; }
+
+QString jpegNameOf(const QString& path) { return baseNameOf(path) + QStringLiteral(".jpg"); }
+
+struct ConversionRun::State {
+    State(QList<RunEntry> list, RunSettings s);
+
+    EntryReport turn();
+    ImageResult resultOf(int k, ImageWork work);
+    void name(int k, ImageResult& result, EntryReport& report);
+    QString deletion(int k, const ImageResult& result, bool durable);
+
+    QList<RunEntry> entries;
+    RunSettings settings;
+    QStringList sources, targets;
+    std::unique_ptr<WorkAhead> ahead;
+    WrittenTargets written;
+    RunSources runSources;
+    std::atomic<bool> stopping{false};
+    int asked = 0;  // turns asked for
+    int done = 0;  // entries whose turn is over (on the run's thread)
+    std::deque<EntryReport> ready;  // turns a group has done ahead of their asking
+    QThreadPool thread;
+};
+
+ConversionRun::State::State(QList<RunEntry> list, RunSettings s) : entries(std::move(list)), settings(s) {
+    for (const RunEntry& e : std::as_const(entries)) {
+        sources << e.source;
+        targets << e.target;
+        runSources.add(e.source);
+    }
+    const int width = settings.width > 0 ? settings.width : std::max(1, QThread::idealThreadCount()) + 1;
+    // A group needs finished work to gather.
+    const int ahead_ = settings.deleteSources ? std::max(width, kMostInGroup) : width;
+    ahead = std::make_unique<WorkAhead>(sources, targets, settings.quality,
+                                        settings.budget > 0 ? settings.budget : workAheadBudget(), ahead_);
+    thread.setMaxThreadCount(1);
+    thread.setExpiryTimeout(-1);
+}
+
+ImageResult ConversionRun::State::resultOf(int k, ImageWork work) {
+    if (!work.isValid()) return convertImage(sources[k], targets[k], settings.quality);
+    ImageResult result = work.result();
+    if (result.outcome != ImageOutcome::CannotSave || !result.why.isEmpty()) return result;
+    // Made ahead, it competed for the disk with the JPEGs before it; in its
+    // turn, once they have freed what they could, it gets another try, and
+    // one more once whatever was made ahead of it has given its room back.
+    result = convertImage(sources[k], targets[k], settings.quality);
+    if (result.outcome == ImageOutcome::CannotSave && (result.osError == ENOSPC || result.osError == EDQUOT)) {
+        ahead->dropAll();
+        result = convertImage(sources[k], targets[k], settings.quality);
+    }
+    return result;
+}
+
+void ConversionRun::State::name(int k, ImageResult& result, EntryReport& report) {
+    const QString& target = targets[k];
+    if (result.outcome == ImageOutcome::Written) {
+        if (written.contains(target)) {
+            result.refuse(kAnotherFile);
+        } else if (runSources.named(target)) {
+            result.refuse(kASource);
+        } else if (!settings.replaceExisting && QFileInfo::exists(target)) {
+            // An interrupted run may have named this very JPEG and not yet deleted its bitmap.
+            if (result.jpeg && result.jpeg->sameBytesAs(QFile::encodeName(target).constData()) == 1) {
+                result.jpeg.reset();
+                written.add(target);
+            } else {
+                result.refuse(kThereAlready);
+            }
+        } else if (result.commit(settings.replaceExisting)) {
+            written.add(target);
+        } else if (result.osError == EEXIST) {
+            result.refuse(kThereAlready);
+        }
+    }
+    report.converted = result.outcome == ImageOutcome::Written;
+    report.failure = failureText(result, sources[k], target);
+}
+
+QString ConversionRun::State::deletion(int k, const ImageResult& result, bool durable) {
+    const QString& source = sources[k];
+    const QString head = QStringLiteral("Cannot delete file ") + source;
+    if (!durable) return head + QStringLiteral("\nIts JPEG could not be flushed to the disk");
+    const std::optional<FileStamp> now = fileStampOf(source);
+    if (!now) return head + QStringLiteral("\nAnother program deleted it meanwhile");
+    if (!result.source || *now != *result.source) return head + QStringLiteral("\nIt was changed while it was being converted");
+    if (const int error = removeFile(source); error != 0)
+        return error > 0 ? head + QLatin1Char('\n') + QString::fromLocal8Bit(std::strerror(error)) : head;
+    runSources.forget(source);
+    return {};
+}
+
+EntryReport ConversionRun::State::turn() {
+    if (!ready.empty()) {
+        EntryReport report = ready.front();
+        ready.pop_front();
+        return report;
+    }
+    const int k = done;
+    const bool stop = stopping.load();
+    if (!stop) ahead->startAhead(k, written);
+    ImageWork first = ahead->take(k);
+    if (stop && !first.isValid()) return EntryReport{k, false, false, {}, {}};
+
+    // The entry in its turn, and with --delete the finished ones after it.
+    std::vector<std::pair<int, ImageResult>> group;
+    group.emplace_back(k, resultOf(k, first));
+    if (settings.deleteSources) {
+        QElapsedTimer since;
+        since.start();
+        for (int j = k + 1; j < entries.size() && int(group.size()) < kMostInGroup && ahead->started(j); ++j) {
+            ImageWork work = ahead->peek(j);
+            while (!work.isFinished() && since.elapsed() < kGroupWaitMs) QThread::usleep(200);
+            if (!work.isFinished()) break;
+            const ImageResult result = work.result();
+            // A failed save is tried again in its own turn, after the deletions before it.
+            if (result.outcome == ImageOutcome::CannotSave && result.why.isEmpty()) break;
+            group.emplace_back(j, ahead->take(j).result());
+        }
+    }
+
+    std::vector<EntryReport> reports;
+    std::vector<std::size_t> toDelete;
+    for (auto& [j, result] : group) {
+        EntryReport report{j, true, false, {}, {}};
+        name(j, result, report);
+        if (report.converted && settings.deleteSources && isBitmapName(sources[j])) toDelete.push_back(reports.size());
+        reports.push_back(report);
+    }
+    if (!toDelete.empty()) {
+        // Every JPEG on the disk, named, before any of their bitmaps goes.
+        bool durable = true;
+        const bool together = toDelete.size() > 1 && !fileByFile;
+        QSet<QString> folders;
+        for (const std::size_t i : toDelete) folders.insert(folderOf(targets[reports[i].index]));
+        if (together) {
+            QSet<dev_t> flushed;
+            for (const QString& folder : std::as_const(folders)) {
+                struct stat st {};
+                if (::stat(QFile::encodeName(folder).constData(), &st) != 0 || flushed.contains(st.st_dev)) continue;
+                flushed.insert(st.st_dev);
+                durable = durable && flush(folder, true);
+            }
+        }
+        if (!together || !durable) {
+            durable = true;
+            for (const std::size_t i : toDelete) durable = durable && flush(targets[reports[i].index]);
+            for (const QString& folder : std::as_const(folders)) durable = durable && flush(folder);
+        }
+        for (const std::size_t i : toDelete)
+            reports[i].deletion = deletion(reports[i].index, group[i].second, durable);
+    }
+    done = reports.back().index + 1;
+    if (!stopping.load()) ahead->startAhead(done, written);
+    for (std::size_t i = 1; i < reports.size(); ++i) ready.push_back(reports[i]);
+    return reports.front();
+}
+
+ConversionRun::ConversionRun(QList<RunEntry> entries, RunSettings settings)
+    : d_(std::make_unique<State>(std::move(entries), settings)) {}
+
+ConversionRun::~ConversionRun() { d_->thread.waitForDone(); }
+
+int ConversionRun::size() const { return static_cast<int>(d_->entries.size()); }
+
+QFuture<EntryReport> ConversionRun::next() {
+    if (d_->asked >= size()) return {};
+    ++d_->asked;
+    return QtConcurrent::run(&d_->thread, [state = d_.get()] { return state->turn(); });
+}
+
+void ConversionRun::stop() { d_->stopping = true; }
+
+std::size_t ConversionRun::peakBytes() const { return d_->ahead->peakBytes(); }

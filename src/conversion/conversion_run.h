@@ -1,0 +1,66 @@
+// One conversion run over a list of bitmaps, for every front end: the next
+// entries are converted on worker threads while each entry in its turn is
+// named, checked against what the run has written, and its bitmap deleted.
+// The window and the command line only feed it entries and show its reports.
+#pragma once
+
+#include "image_conversion.h"
+
+#include <QFuture>
+#include <QList>
+#include <QString>
+#include <memory>
+
+struct RunEntry {
+    QString source;
+    QString target;
+};
+
+struct RunSettings {
+    qint32 quality = 75;
+    bool deleteSources = false;
+    // A JPEG from before the run is replaced. Off, it stays unless it holds
+    // byte for byte what this conversion made (a run interrupted before its
+    // bitmap was deleted): then it counts as this bitmap's JPEG.
+    bool replaceExisting = true;
+    // Entries converted ahead at once; 0: one per processor and one more.
+    int width = 0;
+    // What the work ahead may hold; 0: a quarter of the machine's memory.
+    std::size_t budget = 0;
+};
+
+// What became of one entry in its turn.
+struct EntryReport {
+    int index = -1;
+    bool started = false;  // false: the run was stopped before this entry began
+    bool converted = false;  // its JPEG is there under its name
+    // "Cannot save file X" and the like, then on a second line why; empty when converted.
+    QString failure;
+    // "Cannot delete file X" and on a second line why; empty when not asked or done.
+    QString deletion;
+};
+
+class ConversionRun {
+public:
+    ConversionRun(QList<RunEntry> entries, RunSettings settings);
+    ~ConversionRun();  // waits for every piece of work it started
+    ConversionRun(const ConversionRun&) = delete;
+    ConversionRun& operator=(const ConversionRun&) = delete;
+
+    int size() const;
+    // The turn of the next entry, done on the run's own thread (a retried
+    // save or a slow flush never holds the caller's). Call once a turn has
+    // finished; after the last entry it gives an invalid future.
+    QFuture<EntryReport> next();
+    // No entry is started from now on; those already under way still have their turns.
+    void stop();
+    // The most bytes the work ahead held at once (for benchmarks and tests).
+    std::size_t peakBytes() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> d_;
+};
+
+// The JPEG's name for a bitmap: the path without its extension, then ".jpg".
+QString jpegNameOf(const QString& path);
