@@ -17,6 +17,15 @@ std::uint64_t bufferBytes(const BITMAPINFOHEADER& header, int depth) {
     return (width * static_cast<unsigned>(depth) + 31) / 32 * 4 * height;
 }
 
+constexpr int kJpegSideMost = 65500;  // pixels a JPEG can have a side
+
+// "3.4 GiB", "512 MiB"
+QString bytesText(std::uint64_t bytes) {
+    constexpr double kGiB = 1024.0 * 1024 * 1024;
+    if (bytes >= (std::uint64_t{1} << 30)) return QStringLiteral("%1 GiB").arg(bytes / kGiB, 0, 'f', 1);
+    return QStringLiteral("%1 MiB").arg((bytes + (1 << 20) - 1) >> 20);
+}
+
 }  // namespace
 
 bool ImageResult::commit(bool replace) {
@@ -46,7 +55,12 @@ QString failureText(const ImageResult& result, const QString& source, const QStr
     QString second = result.reason();
     switch (result.outcome) {
     case ImageOutcome::CannotFind: first = QStringLiteral("Cannot find file ") + source; break;
-    case ImageOutcome::NoMemory: first = QStringLiteral("Not enough memory"), second = source; break;
+    case ImageOutcome::NoMemory:
+        first = QStringLiteral("Not enough memory");
+        second = !result.tooLarge.isEmpty() ? source + QLatin1Char(' ') + result.tooLarge
+                 : result.needed > 0       ? source + QStringLiteral(" needs ") + bytesText(result.needed)
+                                           : source;
+        break;
     case ImageOutcome::CannotLoad: first = QStringLiteral("Cannot load file ") + source; break;
     case ImageOutcome::CannotSave: first = QStringLiteral("Cannot save file ") + target; break;
     case ImageOutcome::Written: return {};
@@ -68,6 +82,7 @@ ImageResult convertImage(const QString& source, const QString& target, qint32 qu
         result.outcome = outcome;
         result.code = code;
         result.osError = imaging_os_error();
+        if (outcome == ImageOutcome::NoMemory) result.needed = imaging_bytes_needed();
         return result;
     };
     ImageDescriptor image{};
@@ -78,6 +93,9 @@ ImageResult convertImage(const QString& source, const QString& target, qint32 qu
     case imaging::LoadStep::Info:
         return failed(ImageOutcome::CannotFind, loaded.code);
     case imaging::LoadStep::Allocate:
+        if (loaded.code == IMG_ERR_TOO_LARGE)
+            result.tooLarge = loaded.header.biWidth > kJpegSideMost ? QStringLiteral("is wider than a JPEG can be")
+                                                                              : QStringLiteral("is taller than a JPEG can be");
         return failed(ImageOutcome::NoMemory, loaded.code);
     case imaging::LoadStep::Load:
         // Gone since its header was read: it cannot be found any more.

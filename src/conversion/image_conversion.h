@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 class PendingJpeg;
@@ -22,6 +23,9 @@ struct ImageResult {
     int code = 0;  // the failing imaging call's IMG_ERR_* code
     int osError = 0;  // and the system's reason behind it (errno), if any
     QString why;  // the program's own reason for refusing the save, if it did
+    // NoMemory: what the picture would have needed, or why no memory would do.
+    std::uint64_t needed = 0;
+    QString tooLarge;
     // Gives the JPEG its name; false (and a failed save) when that fails.
     bool commit(bool replace = true);
     // Refuses the save for a reason of the program's own.
@@ -31,8 +35,8 @@ struct ImageResult {
 };
 
 // The window's words for a failed step: the first line says what failed
-// ("Cannot load file <source>", ...), the second which file or why; empty
-// for a JPEG that was written.
+// ("Cannot load file <source>", ...), the second why ("<source> needs
+// 3.4 GiB" when memory failed); empty for a JPEG that was written.
 QString failureText(const ImageResult& result, const QString& source, const QString& target);
 
 // Reads `source` and encodes `target` at `quality`. A target that is the

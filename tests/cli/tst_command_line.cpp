@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QtTest>
 #include <csignal>
+#include <sys/statvfs.h>
 #include <fstream>
 
 namespace {
@@ -53,6 +54,9 @@ private slots:
     void progressOnATerminalOnly();
     void ctrlCLeavesNoPartialJpegAndLosesNoSource();
     void aHeaderAskingForTooMuchFailsOnlyItsFile();
+    void aNearlyFullDiskConvertsWhatOneByOneWould();
+    void everyAcceptedJobCountWorks();
+    void deleteRunsTellTheTruthAndCanBeFinished();
 
 private:
     Run run(const QStringList& arguments, const QByteArray& input = {}, const QByteArray& platform = {},
@@ -273,6 +277,49 @@ void CommandLineTest::aHeaderAskingForTooMuchFailsOnlyItsFile() {
     QCOMPARE(r.status, 1);
     QVERIFY2(r.err.startsWith("Not enough memory: in/wide.bmp\n1 converted, 1 failed"), qPrintable(r.err));
     QVERIFY(completeJpeg("in/top.jpg") && QFile::exists("in/wide.bmp"));
+}
+
+void CommandLineTest::aNearlyFullDiskConvertsWhatOneByOneWould() {
+    QVERIFY(QDir().mkpath("small"));
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=128k", "tmpfs", "small"}) != 0)
+        QSKIP("mounting a small file system needs root");
+    const auto unmount = qScopeGuard([] { QProcess::execute("umount", {"small"}); });
+    for (int i = 0; i < 12; ++i) writeBitmap(QStringLiteral("small/p%1.bmp").arg(i, 2, 10, QLatin1Char('0')), 40, 30);
+    // Room for two JPEGs: those made ahead fill it, and each bitmap deleted in its turn gives room back.
+    struct statvfs fs {};
+    QVERIFY(::statvfs("small", &fs) == 0);
+    QFile filler("small/filler");
+    QVERIFY(filler.open(QIODevice::WriteOnly));
+    QCOMPARE(filler.write(QByteArray(static_cast<int>((fs.f_bavail - 2) * fs.f_bsize), 'x')), qint64((fs.f_bavail - 2) * fs.f_bsize));
+    filler.close();
+    const Run r = run({"--convert", "--delete", "-j", "2", "small"});
+    QVERIFY2(r.err.startsWith("12 converted, 0 failed"), qPrintable(r.err));
+    QCOMPARE(QDir("small").entryList({"*.bmp"}), QStringList());
+    QCOMPARE(QDir("small").entryList({"*.jpg"}).size(), 12);
+}
+
+void CommandLineTest::everyAcceptedJobCountWorks() {
+    for (int i = 0; i < 2000; ++i) writeBitmap(QStringLiteral("many/m%1.bmp").arg(i, 4, 10, QLatin1Char('0')), 8, 8);
+    // Debian's default limit of open files, and every file under way at once.
+    const Run r = run({"-c", QStringLiteral("ulimit -n 1024; exec %1 --convert -j 1024 many").arg(PELLICOR_PROGRAM)}, {}, {}, "sh");
+    QVERIFY2(r.err.startsWith("2000 converted, 0 failed"), qPrintable(r.err.left(300)));
+    QCOMPARE(r.status, 0);
+}
+
+void CommandLineTest::deleteRunsTellTheTruthAndCanBeFinished() {
+    QCOMPARE(run({"--convert", "in"}).status, 0);
+    // Not even root deletes an immutable file: its JPEG was written all the same.
+    if (QProcess::execute("chattr", {"+i", "in/top.bmp"}) != 0) QSKIP("making a file immutable needs root");
+    auto thaw = qScopeGuard([] { QProcess::execute("chattr", {"-i", "in/top.bmp"}); });
+    Run r = run({"--convert", "--delete", "in"});
+    QVERIFY2(r.err.startsWith("Cannot delete file in/top.bmp: Operation not permitted\n1 converted, 0 failed"), qPrintable(r.err));
+    QCOMPARE(r.status, 1);
+    // The JPEG of the first run holds this very picture: the bitmap may go, also when skipping what is done.
+    QCOMPARE(QProcess::execute("chattr", {"-i", "in/top.bmp"}), 0);
+    thaw.dismiss();
+    r = run({"--convert", "--delete", "--skip-existing", "in"});
+    QVERIFY2(r.err.startsWith("1 converted, 0 failed, 0 skipped"), qPrintable(r.err));
+    QVERIFY(!QFile::exists("in/top.bmp") && completeJpeg("in/top.jpg"));
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)

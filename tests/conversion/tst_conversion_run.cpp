@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QtTest>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -49,6 +50,7 @@ private slots:
     void aSaveThatFailedAheadIsTriedAgainInItsTurn();
     void longRunsReportInListOrder();
     void theWindowTakesNoInputDuringARun();
+    void aBitmapAnotherRunDeletedIsNoLongerOneOfOurs();
 
 private:
     QString bitmap(const QString& name, int bits = 24, int width = 40, int height = 30);
@@ -112,7 +114,7 @@ void ConversionRunTest::eachFailureHasItsMessage_data() {
     QTest::newRow("not a bitmap") << "notes.bmp" << QByteArray("just some text") << ""
                                   << "Cannot find file %1\nThe file is not a bitmap";
     QTest::newRow("cut short") << "cut.bmp" << good.left(200) << "" << "Cannot load file %1\nThe bitmap is cut short";
-    QTest::newRow("too large for memory") << "huge.bmp" << huge << "" << "Not enough memory\n%1";
+    QTest::newRow("too large for a JPEG") << "huge.bmp" << huge << "" << "Not enough memory\n%1 is wider than a JPEG can be";
     QTest::newRow("target is a folder") << "blocked.bmp" << good << "" << "Cannot save file %2\nIs a directory";
     QTest::newRow("read fails part-way") << "flaky.bmp" << good << "read" << "Cannot load file %1\nInput/output error";
     QTest::newRow("disk full") << "full.bmp" << good << "write" << "Cannot save file %2\nNo space left on device";
@@ -380,6 +382,20 @@ void ConversionRunTest::theWindowTakesNoInputDuringARun() {
     QCOMPARE(progress, (QList<int>{0, 1, 2, 3, 4, 5}));
     QVERIFY(!form_->prgRun->isVisible());
     QCOMPARE(form_->lblStatus->text(), QStringLiteral("6 Converted successfully"));
+}
+
+// Another run on the same tree converts x.bmp meanwhile, and the JPEG it
+// names takes the number that was x.bmp's (here a link keeps it for sure).
+void ConversionRunTest::aBitmapAnotherRunDeletedIsNoLongerOneOfOurs() {
+    const QString x = bitmap("x.bmp"), y = bitmap("y.bmp", 24, 20, 10);
+    const QList<RunEntry> entries{{x, jpegNameOf(x)}, {y, jpegNameOf(y)}};
+    ConversionRun run(entries, RunSettings{75, true, false});
+    QVERIFY(::link(QFile::encodeName(x).constData(), QFile::encodeName(jpegNameOf(y)).constData()) == 0);
+    QVERIFY(QFile::remove(x));
+    QCOMPARE(run.next().result().failure, "Cannot find file " + x + "\nNo such file or directory");
+    QCOMPARE(run.next().result().failure,
+             "Cannot save file " + jpegNameOf(y) + "\nA file of that name is there already, and a run that deletes bitmaps replaces none");
+    QVERIFY(QFile::exists(y));
 }
 
 QTEST_MAIN(ConversionRunTest)
