@@ -1,6 +1,7 @@
 // `pellicor --convert` run as a user runs it: options and exit statuses,
 // folder trees, output folders, reruns, the progress bar, and Ctrl-C.
 #include "bmp_writer.h"
+#include "fat_stick.h"
 
 #include <QProcess>
 #include <QtTest>
@@ -57,6 +58,7 @@ private slots:
     void aNearlyFullDiskConvertsWhatOneByOneWould();
     void everyAcceptedJobCountWorks();
     void deleteRunsTellTheTruthAndCanBeFinished();
+    void aStickWhoseNamesIgnoreCase();
 
 private:
     Run run(const QStringList& arguments, const QByteArray& input = {}, const QByteArray& platform = {},
@@ -320,6 +322,32 @@ void CommandLineTest::deleteRunsTellTheTruthAndCanBeFinished() {
     r = run({"--convert", "--delete", "--skip-existing", "in"});
     QVERIFY2(r.err.startsWith("1 converted, 0 failed, 0 skipped"), qPrintable(r.err));
     QVERIFY(!QFile::exists("in/top.bmp") && completeJpeg("in/top.jpg"));
+}
+
+QByteArray contentOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// FAT through FUSE: names ignore case, every spelling has an inode number of
+// its own, and there are no unnamed files, hard links or renames that never replace.
+void CommandLineTest::aStickWhoseNamesIgnoreCase() {
+    const support::FatStick stick;
+    if (!stick.mounted()) QSKIP(qPrintable(stick.whyNot()));
+    writeBitmap("cases/x.bmp", 16, 12);
+    writeBitmap("cases/X.BMP", 20, 10);
+    const QString out = stick.path() + "/out";
+    Run r = run({"--convert", "-o", out, "cases/x.bmp", "cases/X.BMP"});
+    QCOMPARE(r.err.section('\n', 0, 0), "Cannot save file " + out + "/X.jpg: Another file of this run has just written it");
+    QVERIFY2(r.err.section('\n', 1).startsWith("1 converted, 1 failed"), qPrintable(r.err));
+    QCOMPARE(run({"--convert", "-o", "ref", "cases/x.bmp"}).status, 0);
+    QCOMPARE(contentOf(out + "/x.jpg"), contentOf("ref/x.jpg"));  // the first one's picture
+
+    // Converting there, deleting: every bitmap goes, no temporary file stays.
+    for (const char* name : {"/a.bmp", "/b.bmp", "/c.bmp"}) writeBitmap(stick.path() + name);
+    r = run({"--convert", "--delete", "-j", "2", stick.path()});
+    QVERIFY2(r.err.startsWith("3 converted, 0 failed"), qPrintable(r.err));
+    QCOMPARE(filesUnder(stick.path()), (QStringList{"a.jpg", "b.jpg", "c.jpg", "out/x.jpg"}));
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)

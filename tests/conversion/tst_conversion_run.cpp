@@ -2,6 +2,7 @@
 // them, failures come up one box each, nothing is lost, and the status line
 // tells the truth.
 #include "bmp_writer.h"
+#include "fat_stick.h"
 #include "form_runtime.h"
 #include "frmMain.h"
 #include "gui_session.h"
@@ -51,6 +52,7 @@ private slots:
     void longRunsReportInListOrder();
     void theWindowTakesNoInputDuringARun();
     void aBitmapAnotherRunDeletedIsNoLongerOneOfOurs();
+    void twoSpellingsOnAStickWhoseNamesIgnoreCase();
 
 private:
     QString bitmap(const QString& name, int bits = 24, int width = 40, int height = 30);
@@ -396,6 +398,18 @@ void ConversionRunTest::aBitmapAnotherRunDeletedIsNoLongerOneOfOurs() {
     QCOMPARE(run.next().result().failure,
              "Cannot save file " + jpegNameOf(y) + "\nA file of that name is there already, and a run that deletes bitmaps replaces none");
     QVERIFY(QFile::exists(y));
+}
+
+// A FAT stick through FUSE gives each spelling an inode number of its own.
+void ConversionRunTest::twoSpellingsOnAStickWhoseNamesIgnoreCase() {
+    const support::FatStick stick;
+    if (!stick.mounted()) QSKIP(qPrintable(stick.whyNot()));
+    const QString source = stick.path() + "/scan.bmp";
+    QVERIFY(QFile::copy(bitmap("scan.bmp"), source));
+    queue({source, stick.path() + "/SCAN.BMP"});
+    convert();
+    QCOMPARE(prompts(), QStringList{"Cannot save file " + stick.path() + "/SCAN.jpg\nAnother file of this run has just written it"});
+    QCOMPARE(QDir(stick.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"scan.bmp", "scan.jpg"}));
 }
 
 QTEST_MAIN(ConversionRunTest)
