@@ -164,6 +164,9 @@ void CommandLineTest::trees_data() {
     QTest::newRow("a name that is no UTF-8") << QStringList{"--delete", "in/x"} << QByteArray() << QStringList() << QStringList()
         << QString::fromUtf8("Cannot find file in/x/\xEF\xBF\xBD.bmp: Its name is not UTF-8 text\n").repeated(2)
         << QStringList{"in/x/%FF.bmp", "in/x/%EF%BF%BD.bmp"};
+    const QString longest = "in/x/" + QString(251, 'n');  // with .bmp or .jpg, the longest name a folder holds
+    QTest::newRow("the longest name") << QStringList{"--delete", "in/x"} << QByteArray() << QStringList{longest + ".jpg"}
+                                      << QStringList{longest + ".bmp"} << "" << QStringList{longest + ".bmp"};
     QTest::newRow("a line break in a name") << QStringList{"in/x"} << QByteArray() << QStringList() << QStringList()
         << "Cannot find file in/x/a\nb.bmp: The file is not a bitmap\n" << QStringList{"!in/x/a%0Ab.bmp"};
 }
