@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
     struct Sample {
         const char* name;
         Variant v;
+        std::size_t tail = 0;  // bytes of nothing after the pixels, as padded files have
     };
     auto indexed = [](int bits, std::uint32_t compression, Header h, int entries) {
         return indexedVariant(bits, compression, h, colourPalette(entries));
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
         {"pal8-os2", indexed(8, BI_RGB, Header::Os2, 256)},
         {"rle8", indexed(8, BI_RLE8, Header::Info, 256)},
         {"rle4", indexed(4, BI_RLE4, Header::Info, 16)},
+        {"rle8-tail", indexed(8, BI_RLE8, Header::Info, 256), 4096},
         {"rgb16", maskVariant(16, BI_RGB, Header::Info, {})},
         {"rgb565", maskVariant(16, BI_BITFIELDS, Header::Info, {0xF800, 0x07E0, 0x001F, 0})},
         {"argb4444", maskVariant(16, BI_ALPHABITFIELDS, Header::Info, {0x0F00, 0x00F0, 0x000F, 0xF000})},
@@ -53,7 +55,9 @@ int main(int argc, char** argv) {
         Picture p = photo(13, 7, s.v.bits <= 8, static_cast<unsigned>(written));
         for (auto& i : p.indices) i = static_cast<std::uint8_t>(i >> (8 - s.v.bits)) % std::max<std::size_t>(1, s.v.palette.size() + 1);
         for (auto& c : p.colours) c.a = static_cast<std::uint8_t>(c.r ^ c.b);
-        written += writeFile(folder + "/" + s.name + ".bmp", encode(s.v, p)) ? 1 : 0;
+        std::vector<std::uint8_t> bytes = encode(s.v, p);
+        bytes.resize(bytes.size() + s.tail);
+        written += writeFile(folder + "/" + s.name + ".bmp", bytes) ? 1 : 0;
     }
     std::printf("%d bitmaps written to %s\n", written, folder.c_str());
     return written == static_cast<int>(std::size(samples)) ? 0 : 1;

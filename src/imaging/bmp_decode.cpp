@@ -71,28 +71,18 @@ void widenIndexedRows(const DecodeJob& job) {
     }
 }
 
-// The file's bytes from the pixel data on (whole rows, or an RLE stream) in
-// memory of our own.
+// The file's rows in memory of our own.
 struct PixelBytes {
     std::shared_ptr<std::uint8_t> bytes;
     std::size_t size = 0;
 };
 
-int readRle(const SourceFile& file, const BmpFormat& f, PixelBytes& out) {
-    const std::uint64_t size = file.size() - f.pixelOffset;
-    if (size > SIZE_MAX / 2) return IMG_ERR_NO_MEMORY;
-    PixelMemory memory = pixelMemory(static_cast<std::size_t>(size) + kRleSlack);
-    if (!memory.bytes) return IMG_ERR_NO_MEMORY;
-    out.bytes = std::move(memory.bytes);
-    if (int rc = file.readInto(f.pixelOffset, out.bytes.get(), static_cast<std::size_t>(size), memory.fresh, out.size))
-        return rc;
-    std::fill_n(out.bytes.get() + out.size, kRleSlack, std::uint8_t{0});
-    return IMG_OK;
-}
+// Bytes of the file's rows, when they are read whole beside the buffer.
+std::uint64_t allRowsBytes(const BmpFormat& f) { return f.fileStride * static_cast<std::uint64_t>(f.height); }
 
 int readAllRows(const SourceFile& file, const BmpFormat& f, PixelBytes& out) {
-    const std::uint64_t size = f.fileStride * static_cast<std::uint64_t>(f.height);
-    if (size > SIZE_MAX / 2) return IMG_ERR_NO_MEMORY;
+    // Within the memory limit (checked by loadInto), so that size_t holds it.
+    const std::uint64_t size = allRowsBytes(f);
     PixelMemory memory = pixelMemory(static_cast<std::size_t>(size));
     if (!memory.bytes) return IMG_ERR_NO_MEMORY;
     out.bytes = std::move(memory.bytes);
@@ -118,14 +108,14 @@ int loadKept(const SourceFile& file, const BmpFormat& f, ImageData& d) {
 }
 
 int loadDecoded(const SourceFile& file, const BmpFormat& f, const std::vector<RGBQUAD>& colours, ImageData& d) {
-    PixelBytes bytes;
-    const bool rle = f.coding == PixelCoding::Rle8 || f.coding == PixelCoding::Rle4;
-    if (int rc = rle ? readRle(file, f, bytes) : readAllRows(file, f, bytes)) return rc;
     const std::vector<RGBQUAD> palette256 = fullPalette(colours, 8);
-    const DecodeJob job{{bytes.bytes.get(), bytes.size}, f, palette256, d};
+    const bool rle = f.coding == PixelCoding::Rle8 || f.coding == PixelCoding::Rle4;
+    PixelBytes bytes;
+    if (!rle)
+        if (int rc = readAllRows(file, f, bytes)) return rc;
     if (d.fresh) prefault(d.pixels.get(), d.stride * static_cast<std::size_t>(d.height));
-    if (rle) return decodeRle(job);
-    widenIndexedRows(job);
+    if (rle) return decodeRle(file, f, palette256, d);
+    widenIndexedRows({{bytes.bytes.get(), bytes.size}, f, palette256, d});
     return IMG_OK;
 }
 
@@ -135,6 +125,7 @@ int loadDecoded(const SourceFile& file, const BmpFormat& f, const std::vector<RG
 using namespace imaging;
 
 int bmpinfo(const char* filename, BITMAPINFOHEADER* bdat) {
+    noteBytesNeeded(0);
     if (bdat == nullptr) return IMG_ERR_BAD_IMAGE;
     noteOsError(0);
     SourceFile file;
@@ -146,7 +137,8 @@ int bmpinfo(const char* filename, BITMAPINFOHEADER* bdat) {
 
 namespace {
 
-int loadInto(const char* filename, ImageDescriptor* image) {
+// `needed`: what the picture holds at once, once it is known.
+int loadInto(const char* filename, ImageDescriptor* image, std::uint64_t& needed) {
     if (image == nullptr || !image->allocated() || !isSupportedDepth(image->depth())) return IMG_ERR_BAD_IMAGE;
     const BusyConversion busy;
     ImageData& d = ImageAccess::data(*image);
@@ -168,6 +160,10 @@ int loadInto(const char* filename, ImageDescriptor* image) {
     const bool sameLayout =
         (format.coding == PixelCoding::Indexed || format.coding == PixelCoding::Bgr24) && d.depth == format.bitCount;
     const bool kept = format.coding == PixelCoding::Masks || format.coding == PixelCoding::Rgba64;
+    // What is read beside the buffer counts with it against the limit.
+    const std::uint64_t beside = sameLayout ? 0 : rle ? rleWorkingBytes(file, format) : allRowsBytes(format);
+    needed = d.stride * static_cast<std::uint64_t>(d.height) + beside;
+    if (needed > memoryLimit()) return IMG_ERR_NO_MEMORY;
     const int rc = sameLayout ? loadInPlace(file, format, d)
                    : kept     ? loadKept(file, format, d)
                               : loadDecoded(file, format, colours, d);
@@ -190,11 +186,16 @@ int loadInto(const char* filename, ImageDescriptor* image) {
 }  // namespace
 
 int loadbmp(const char* filename, ImageDescriptor* image) {
-    // A hostile header can ask for working memory beside the buffer (a row
-    // two thousand million pixels wide): that is a failure, not an abort.
+    noteBytesNeeded(0);
+    // Memory the system will not give, here or in working memory, is a
+    // failure of this picture, not an abort.
+    std::uint64_t needed = 0;
+    int rc;
     try {
-        return loadInto(filename, image);
+        rc = loadInto(filename, image, needed);
     } catch (const std::bad_alloc&) {
-        return IMG_ERR_NO_MEMORY;
+        rc = IMG_ERR_NO_MEMORY;
     }
+    if (rc == IMG_ERR_NO_MEMORY) noteBytesNeeded(needed);
+    return rc;
 }

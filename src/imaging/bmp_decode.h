@@ -9,18 +9,25 @@
 
 namespace imaging {
 
-// Everything a decoder needs: the file's pixel data as read, its format, its
-// palette as a full 256-entry table (missing entries black), and the buffer.
+// Everything a decoder of uncompressed rows needs: the file's rows as read,
+// its format, its palette as a full 256-entry table (missing entries black),
+// and the buffer.
 struct DecodeJob {
-    std::span<const std::uint8_t> pixels;  // the rows, top row first, or the RLE stream
+    std::span<const std::uint8_t> pixels;  // the rows, top row first
     const BmpFormat& format;
     const std::vector<RGBQUAD>& palette256;
     ImageData& image;
 };
 
-// An RLE stream's bytes must stay readable kRleSlack bytes past its end.
-constexpr std::size_t kRleSlack = 32;
-int decodeRle(const DecodeJob& job);
+class SourceFile;
+
+// RLE8 and RLE4 streams are read from the file a window at a time, as far
+// as the picture needs and never past rleStreamLimit bytes: a short stream
+// followed by gigabytes costs neither their memory nor their reading.
+std::uint64_t rleStreamLimit(const BmpFormat& f);
+// What decoding holds beside the buffer.
+std::uint64_t rleWorkingBytes(const SourceFile& file, const BmpFormat& f);
+int decodeRle(const SourceFile& file, const BmpFormat& f, const std::vector<RGBQUAD>& palette256, ImageData& image);
 
 // The file's row for image row y (0 = top); uncompressed rows are read top row first.
 inline const std::uint8_t* fileRow(const DecodeJob& job, int y) {

@@ -1,15 +1,84 @@
 // RLE8 and RLE4 streams. Pixels the stream never sets keep index 0.
 #include "bmp_decode.h"
 
+#include "source_file.h"
+
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <memory>
 
 namespace imaging {
 namespace {
 
-// Runs are written kRleSlack bytes at a time, past their end: the bytes just
+// Runs are written kStep bytes at a time, past their end: the bytes just
 // beyond the drawing position may hold leftovers, which leaving it clears.
-constexpr unsigned kStep = static_cast<unsigned>(kRleSlack);
+// Absolute runs are read the same way, past their end.
+constexpr unsigned kStep = 32;
+// The stream is read this much at a time: reads cost next to nothing beside
+// decoding, and the window stays in the cache.
+constexpr std::size_t kWindow = 256 * 1024;
+// The most one operation looks at: its code, and an absolute run of 255
+// bytes read a whole step at a time.
+constexpr std::size_t kLookahead = 2 + 255 + kStep;
+
+// The stream in a window of our own memory. Until the stream runs out, at
+// least kLookahead bytes lie ahead of the decoder; once it has, kStep zero
+// bytes follow its end.
+class StreamWindow {
+public:
+    StreamWindow(const SourceFile& file, const BmpFormat& f)
+        : file_(file), offset_(f.pixelOffset), length_(readable(file, f)),
+          beyond_(file.size() - f.pixelOffset > length_), capacity_(capacity(length_)),
+          bytes_(std::make_unique_for_overwrite<std::uint8_t[]>(capacity_)) {}
+
+    // The stream's bytes that may be read: up to the file's end or the
+    // largest legal stream, whichever comes first.
+    static std::uint64_t readable(const SourceFile& file, const BmpFormat& f) {
+        return std::min(file.size() - f.pixelOffset, rleStreamLimit(f));
+    }
+    static std::size_t capacity(std::uint64_t length) {
+        return static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, length)) + kStep;
+    }
+
+    const std::uint8_t* data() const { return bytes_.get(); }
+    std::size_t size() const { return size_; }
+    // The decoder's position past which the window wants refilling.
+    std::size_t refillAt() const { return ended_ ? SIZE_MAX : size_ - kLookahead; }
+
+    // Keeps the bytes from `from` on, and reads what follows them.
+    int refill(std::size_t from) {
+        const std::size_t kept = size_ - from;
+        std::memmove(bytes_.get(), bytes_.get() + from, kept);
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(capacity_ - kStep - kept, length_ - read_));
+        std::size_t got = 0;
+        if (int rc = file_.readSome(offset_ + read_, bytes_.get() + kept, want, got)) return rc;
+        read_ += got;
+        size_ = kept + got;
+        if (got < want || read_ == length_) {
+            ended_ = true;
+            cut_ = got < want;
+            std::fill_n(bytes_.get() + size_, kStep, std::uint8_t{0});
+        }
+        return IMG_OK;
+    }
+
+    // A stream that runs out before the picture is complete: cut short, or
+    // (with more in the file) longer than any picture of this size needs.
+    int shortfall() const { return beyond_ && !cut_ ? IMG_ERR_CORRUPT : IMG_ERR_TRUNCATED; }
+
+private:
+    const SourceFile& file_;
+    std::uint64_t offset_;
+    std::uint64_t length_;
+    bool beyond_;
+    std::size_t capacity_;
+    std::unique_ptr<std::uint8_t[]> bytes_;
+    std::uint64_t read_ = 0;
+    std::size_t size_ = 0;
+    bool ended_ = false;
+    bool cut_ = false;
+};
 
 // The row the stream is drawing, as one index per byte; finished rows go to
 // the buffer at its own depth, bottom row first, as the stream runs.
@@ -42,21 +111,26 @@ private:
 // pattern or the stream, without a branch on which: in a photo they come
 // mixed at random, and a mispredicted branch costs more than the copy.
 template <bool Four>
-int decode(const DecodeJob& job) {
-    const BmpFormat& f = job.format;
-    const std::uint8_t* data = job.pixels.data();  // readable kRleSlack bytes past the end
-    const std::uint64_t end = job.pixels.size();
-    std::uint64_t p = 0;
-    RowSink sink(job.image, job.palette256);
+int decode(StreamWindow& in, const BmpFormat& f, RowSink& sink) {
+    if (int rc = in.refill(0)) return rc;
+    const std::uint8_t* data = in.data();
+    std::size_t end = in.size();
+    std::size_t refillAt = in.refillAt();
+    std::size_t p = 0;
     alignas(8) std::uint8_t pattern[kStep];
 
     int x = 0;
-    int y = 0;  // from the bottom
+    int y = 0;  // from the bottom; below the top row throughout
     for (;;) {
+        if (p > refillAt) [[unlikely]] {
+            if (int rc = in.refill(p)) return rc;
+            end = in.size();
+            refillAt = in.refillAt();
+            p = 0;
+        }
         if (end - p < 2) {
             // A stream without its end marker is complete only if every row was drawn.
-            const bool complete = y >= f.height || (y == f.height - 1 && x == f.width);
-            if (!complete) return IMG_ERR_TRUNCATED;
+            if (y != f.height - 1 || x != f.width) return in.shortfall();
             sink.finish(x);
             return IMG_OK;
         }
@@ -64,34 +138,40 @@ int decode(const DecodeJob& job) {
         const unsigned code = data[p + 1];
         p += 2;
         if (count == 0 && code < 3) [[unlikely]] {
-            if (code == 0) {  // end of line
-                sink.leave(x, y + 1);
-                x = 0;
-                ++y;
-                continue;
-            }
             if (code == 1) {  // end of bitmap
                 sink.finish(x);
                 return IMG_OK;
             }
-            // Delta: move right and up.
-            if (end - p < 2) return IMG_ERR_TRUNCATED;
-            const int toX = x + data[p];
-            const int toY = y + data[p + 1];
-            p += 2;
-            if (toX > f.width || toY > f.height) return IMG_ERR_CORRUPT;
-            sink.leave(x, toY);
-            x = toX;
-            y = toY;
+            if (code == 0) {  // end of line
+                sink.leave(x, y + 1);
+                x = 0;
+                ++y;
+            } else {  // delta: move right and up
+                if (end - p < 2) return in.shortfall();
+                const unsigned right = data[p];
+                const unsigned up = data[p + 1];
+                p += 2;
+                if (right > static_cast<unsigned>(f.width - x) || up > static_cast<unsigned>(f.height - y))
+                    return IMG_ERR_CORRUPT;
+                sink.leave(x, y + static_cast<int>(up));
+                x += static_cast<int>(right);
+                y += static_cast<int>(up);
+            }
+            if (y == f.height) [[unlikely]] {
+                // Every row is drawn: the rest is not read, but a run drawn right after is damage.
+                sink.finish(x);
+                const bool run = end - p >= 2 && !(data[p] == 0 && data[p + 1] < 3);
+                return run ? IMG_ERR_CORRUPT : IMG_OK;
+            }
             continue;
         }
         // An encoded run of `count` pixels, or an absolute run of `code`
         // indices padded to a 16-bit boundary.
         const bool encoded = count != 0;
         const unsigned pixels = encoded ? count : code;
-        const std::uint64_t bytes = encoded ? 0 : Four ? (code + 1) / 2 : code;
-        if (end - p < bytes) return IMG_ERR_TRUNCATED;
-        if (y >= f.height || x + static_cast<int>(pixels) > f.width) return IMG_ERR_CORRUPT;
+        const std::size_t bytes = encoded ? 0 : Four ? (code + 1) / 2 : code;
+        if (end - p < bytes) return in.shortfall();
+        if (pixels > static_cast<unsigned>(f.width - x)) return IMG_ERR_CORRUPT;
         std::uint8_t* out = sink.row() + x;
         if (Four && !encoded) {
             for (unsigned i = 0; i < code; ++i) out[i] = (data[p + i / 2] >> ((i & 1) ? 0 : 4)) & 15u;
@@ -104,14 +184,30 @@ int decode(const DecodeJob& job) {
             for (unsigned i = 0; i < pixels; i += kStep, from += advance) std::memcpy(out + i, from, kStep);
         }
         x += static_cast<int>(pixels);
-        p += std::min((bytes + 1) & ~std::uint64_t{1}, end - p);
+        p += std::min((bytes + 1) & ~std::size_t{1}, end - p);
     }
 }
 
 }  // namespace
 
-int decodeRle(const DecodeJob& job) {
-    return job.format.coding == PixelCoding::Rle4 ? decode<true>(job) : decode<false>(job);
+std::uint64_t rleStreamLimit(const BmpFormat& f) {
+    // Each operation of a legal stream moves the drawing position on, in
+    // reading order, through (width + 1) x (height + 1) places, at no more
+    // than 4 bytes a step (a delta of one pixel); the end marker fits in
+    // what is left. A delta that moves nowhere counts like any other.
+    const std::uint64_t places =
+        (static_cast<std::uint64_t>(f.width) + 1) * (static_cast<std::uint64_t>(f.height) + 1);  // below 2^62
+    return 4 * places;
+}
+
+std::uint64_t rleWorkingBytes(const SourceFile& file, const BmpFormat& f) {
+    return StreamWindow::capacity(StreamWindow::readable(file, f)) + static_cast<std::uint64_t>(f.width) + 2 * kStep;
+}
+
+int decodeRle(const SourceFile& file, const BmpFormat& f, const std::vector<RGBQUAD>& palette256, ImageData& image) {
+    StreamWindow in(file, f);
+    RowSink sink(image, palette256);
+    return f.coding == PixelCoding::Rle4 ? decode<true>(in, f, sink) : decode<false>(in, f, sink);
 }
 
 }  // namespace imaging

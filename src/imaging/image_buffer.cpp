@@ -1,8 +1,11 @@
 // Image descriptors: allocation, sharing, release, and 1-bit widening.
 #include "index_rows.h"
 #include "internal.h"
+#include "testing_hooks.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -33,24 +36,28 @@ const char* imaging_strerror(int code) {
 
 namespace {
 thread_local int g_osError = 0;
+thread_local std::uint64_t g_bytesNeeded = 0;
+std::atomic<unsigned long long> g_memoryLimit{0};
 }  // namespace
 
 void imaging::noteOsError(int error) { g_osError = error; }
 int imaging_os_error() { return g_osError; }
+void imaging::noteBytesNeeded(std::uint64_t bytes) { g_bytesNeeded = bytes; }
+unsigned long long imaging_bytes_needed() { return g_bytesNeeded; }
+void imaging_set_memory_limit(unsigned long long bytes) { g_memoryLimit = bytes; }
 
-namespace {
-constexpr std::size_t kBufferCap = std::size_t{1} << 31;
-}
-
-std::size_t imaging::bufferCap() {
-    static const std::size_t cap = [] {
+std::uint64_t imaging::memoryLimit() {
+    // Half the machine leaves room for everything else it runs; a picture
+    // asking for more is refused instead of getting the process killed.
+    static const std::uint64_t machine = [] {
         const long pages = ::sysconf(_SC_PHYS_PAGES);
         const long pageSize = ::sysconf(_SC_PAGESIZE);
-        if (pages <= 0 || pageSize <= 0) return kBufferCap;
-        const std::size_t half = static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize) / 2;
-        return std::min(kBufferCap, half);
+        if (pages <= 0 || pageSize <= 0) return std::uint64_t{1} << 31;  // unknown: a modest machine's
+        return static_cast<std::uint64_t>(pages) / 2 * static_cast<std::uint64_t>(pageSize);
     }();
-    return cap;
+    const unsigned long long set = g_memoryLimit;
+    // Never more than the address space holds, so that every size fits size_t.
+    return std::min<std::uint64_t>(set != 0 ? set : machine, SIZE_MAX / 2);
 }
 
 int ImageDescriptor::width() const { return d_ ? d_->width : 0; }
@@ -82,16 +89,19 @@ std::vector<RGBQUAD> fullPalette(std::span<const RGBQUAD> colours, int depth) {
 }  // namespace imaging
 
 int allocimage(ImageDescriptor* image, int width, int height, int bppixel) {
+    imaging::noteBytesNeeded(0);
     if (image == nullptr) return IMG_ERR_BAD_IMAGE;
     if (width <= 0 || height <= 0 || !imaging::isSupportedDepth(bppixel)) return IMG_ERR_BAD_IMAGE;
-    // 64-bit arithmetic: width * 24 cannot overflow, and the cap bounds the rest.
+    // No JPEG could carry it: refused before any memory is taken.
+    if (width > imaging::kJpegMaxDimension || height > imaging::kJpegMaxDimension) return IMG_ERR_TOO_LARGE;
+    // At most 196,500 bytes a row and 65,500 rows: 64 bits hold every size.
     const std::uint64_t stride = imaging::paddedStride(static_cast<std::uint64_t>(width), static_cast<unsigned>(bppixel));
     const std::uint64_t bytes = stride * static_cast<std::uint64_t>(height);
-    if (bytes / stride != static_cast<std::uint64_t>(height) || bytes > imaging::bufferCap())
-        return IMG_ERR_NO_MEMORY;
+    const auto refuse = [bytes] { return imaging::noteBytesNeeded(bytes), IMG_ERR_NO_MEMORY; };
+    if (bytes > imaging::memoryLimit()) return refuse();
 
     imaging::PixelMemory memory = imaging::pixelMemory(static_cast<std::size_t>(bytes));
-    if (!memory.bytes) return IMG_ERR_NO_MEMORY;
+    if (!memory.bytes) return refuse();
 
     auto made = std::make_shared<ImageData>();
     ImageData& d = *made;

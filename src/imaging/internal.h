@@ -58,9 +58,14 @@ struct ImageAccess {
     static const std::shared_ptr<ImageData>& handle(const ImageDescriptor& image) { return image.d_; }
 };
 
-// Largest pixel buffer allocimage hands out: 2 GiB, and never more than half
-// of the machine's physical memory.
-std::size_t bufferCap();
+// The most memory one picture may hold at once (its buffer, rows kept as
+// the file stores them, the RLE stream being read): half the machine's
+// physical memory, unless a test set another limit.
+std::uint64_t memoryLimit();
+
+// Keeps what the picture just refused for memory would have needed, for
+// imaging_bytes_needed; 0 clears it.
+void noteBytesNeeded(std::uint64_t bytes);
 
 // Largest width or height a JPEG can carry.
 constexpr int kJpegMaxDimension = 65500;

@@ -4,6 +4,7 @@
 #include "testing_hooks.h"
 
 #include <QtTest>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <sys/stat.h>
@@ -73,8 +74,11 @@ void BmpHostileTest::refusedWithItsCode_data() {
     QTest::addColumn<int>("infoCode");  // from bmpinfo
     QTest::addColumn<int>("loadCode");  // from allocimage and loadbmp, when bmpinfo succeeds
     QTest::addColumn<Colours>("expected");  // the picture, for files that read
-    const auto row = [](const char* name, const Bytes& bytes, int info, int load, const Colours& expected = {}) {
-        QTest::newRow(name) << bytes << info << load << expected;
+    QTest::addColumn<qulonglong>("limit");  // for one picture's memory; 0: the machine's
+    QTest::addColumn<qulonglong>("needed");  // what imaging_bytes_needed reports, if not 0 (then more than the limit)
+    const auto row = [](const char* name, const Bytes& bytes, int info, int load, const Colours& expected = {},
+                        qulonglong limit = 0, qulonglong needed = 0) {
+        QTest::newRow(name) << bytes << info << load << expected << limit << needed;
     };
     const auto poked = [](Bytes b, std::size_t at, std::uint32_t v) { return poke32(b, at, v), b; };
 
@@ -120,7 +124,18 @@ void BmpHostileTest::refusedWithItsCode_data() {
     const Bytes palette = pal8(256);
     row("palette image cut short", Bytes(palette.begin(), palette.end() - 9), 0, IMG_ERR_TRUNCATED);
     row("a billion pixels in a small file",
-        edited(good, [](Bytes& b) { poke32(b, kWidth, 1 << 30); poke32(b, kHeight, 1 << 30); }), 0, IMG_ERR_NO_MEMORY);
+        edited(good, [](Bytes& b) { poke32(b, kWidth, 1 << 30); poke32(b, kHeight, 1 << 30); }), 0, IMG_ERR_TOO_LARGE);
+    row("the largest a JPEG holds, in a small file",
+        edited(good, [](Bytes& b) { poke32(b, kWidth, 65500); poke32(b, kHeight, 65500); }), 0, IMG_ERR_NO_MEMORY, {},
+        1ull << 30, 196500ull * 65500);
+    // Rows kept as the file has them, or an RLE stream, count with the 24-bit or 8-bit buffer.
+    const auto kept = [](int bits) { return fixture::encode(fixture::maskVariant(bits, BI_RGB, fixture::Header::Info), fixture::photo(64, 64, false)); };
+    row("16-bit rows beside the buffer, over the limit", kept(16), 0, IMG_ERR_NO_MEMORY, {}, 20479, 192 * 64 + 128 * 64);
+    row("32-bit rows beside the buffer, at the limit", kept(32), 0, IMG_OK, {}, 192 * 64 + 256 * 64);
+    row("64-bit rows beside the buffer, over the limit", kept(64), 0, IMG_ERR_NO_MEMORY, {}, 45055, 192 * 64 + 512 * 64);
+    const Bytes rle8 = fixture::encode(fixture::indexedVariant(8, BI_RLE8, fixture::Header::Info, fixture::colourPalette(256)),
+                                       fixture::photo(64, 64, true));
+    row("RLE stream beside the buffer, over the limit", rle8, 0, IMG_ERR_NO_MEMORY, {}, 64 * 64);
     row("large image, small file", edited(good, [](Bytes& b) { poke32(b, kWidth, 4000); poke32(b, kHeight, 3000); }), 0,
         IMG_ERR_TRUNCATED);
 
@@ -141,11 +156,18 @@ void BmpHostileTest::refusedWithItsCode() {
     QFETCH(int, infoCode);
     QFETCH(int, loadCode);
     QFETCH(Colours, expected);
+    QFETCH(qulonglong, limit);
+    QFETCH(qulonglong, needed);
     const QByteArray path = support::writeTemp(dir_, "hostile.bmp", bytes);
     ImageDescriptor image{};
+    imaging_set_memory_limit(limit);
     const imaging::Loaded loaded = imaging::loadPicture(path.constData(), image);
+    imaging_set_memory_limit(0);
     QCOMPARE(loaded.failed == imaging::LoadStep::Info ? loaded.code : IMG_OK, infoCode);
     if (infoCode == IMG_OK) QCOMPARE(loaded.code, loadCode);
+    if (loaded.code != IMG_ERR_NO_MEMORY) QCOMPARE(imaging_bytes_needed(), 0ull);
+    if (loaded.code == IMG_ERR_NO_MEMORY) QVERIFY(imaging_bytes_needed() > limit);
+    if (needed != 0) QCOMPARE(imaging_bytes_needed(), needed);
     if (!expected.empty()) QCOMPARE(support::coloursOf(image), expected);
     freeimage(&image);
 }
@@ -157,8 +179,10 @@ void BmpHostileTest::rleStreams_data() {
     QTest::addColumn<Bytes>("stream");
     QTest::addColumn<int>("code");
     QTest::addColumn<Bytes>("expected");  // indices, top row first; pixels never drawn keep 0
-    const auto row = [](const char* name, int bits, int w, int h, const Bytes& stream, int code, const Bytes& expected = {}) {
-        QTest::newRow(name) << bits << w << h << stream << code << expected;
+    QTest::addColumn<qint64>("tail");  // bytes of nothing (a sparse file) after the stream
+    const auto row = [](const char* name, int bits, int w, int h, const Bytes& stream, int code, const Bytes& expected = {},
+                        qint64 tail = 0) {
+        QTest::newRow(name) << bits << w << h << stream << code << expected << tail;
     };
     // Two of 5, right 2 and up 1, an absolute run of three, then an early end.
     row("RLE8 delta, absolute run, early end", 8, 6, 4, {2, 5, 0, 2, 1, 1, 0, 3, 7, 8, 9, 0, 0, 1}, IMG_OK,
@@ -182,6 +206,35 @@ void BmpHostileTest::rleStreams_data() {
     row("RLE4 end of file mid escape", 4, 4, 2, {4, 0x12, 0, 0, 0}, IMG_ERR_TRUNCATED);
     row("RLE4 absolute run cut off", 4, 4, 2, {0, 6, 0x12}, IMG_ERR_TRUNCATED);
     row("RLE4 delta cut off", 4, 4, 2, {0, 2, 1}, IMG_ERR_TRUNCATED);
+
+    // Read as far as the picture needs: what lies past it is never read.
+    constexpr qint64 k2GiB = qint64{1} << 31;
+    row("RLE8 end marker, then 2 GiB of nothing", 8, 1, 1, {1, 5, 0, 1}, IMG_OK, {5}, k2GiB);
+    row("RLE4 every row drawn, then 2 GiB of nothing", 4, 4, 2, {4, 0x12, 0, 0, 4, 0x34}, IMG_OK, {3, 4, 3, 4, 1, 2, 1, 2}, k2GiB);
+    // Runs of every length, absolute ones mostly, over several reads' worth of stream.
+    Bytes stream, indices(600 * 2000);
+    for (int y = 0; y < 2000; ++y) {
+        for (int x = 0, k = 0, n; x < 600; x += n, ++k) {
+            n = std::min(600 - x, 1 + (37 * k + y) % 255);
+            const auto at = [&](int i) { return static_cast<std::uint8_t>(x + i + y); };
+            const bool absolute = n >= 3 && k % 4 != 0;
+            if (absolute) {
+                stream.insert(stream.end(), {0, static_cast<std::uint8_t>(n)});
+                for (int i = 0; i < n; ++i) stream.push_back(at(i));
+                if (n % 2) stream.push_back(0);
+            } else {
+                stream.insert(stream.end(), {static_cast<std::uint8_t>(n), at(0)});
+            }
+            for (int i = 0; i < n; ++i) indices[static_cast<std::size_t>((1999 - y) * 600 + x + i)] = at(absolute ? i : 0);
+        }
+        stream.insert(stream.end(), {0, 0});
+    }
+    stream.insert(stream.end(), {0, 1});
+    row("RLE8 over several reads, then 2 GiB of nothing", 8, 600, 2000, stream, IMG_OK, indices, k2GiB);
+    // No legal stream for one pixel is longer than 16 bytes.
+    Bytes standStill;
+    for (int i = 0; i < 100; ++i) standStill.insert(standStill.end(), {0, 2, 0, 0});
+    row("RLE8 deltas that move nowhere, past what the picture needs", 8, 1, 1, standStill, IMG_ERR_CORRUPT);
 }
 
 // Into an 8-bit buffer, where each pixel's index shows as it is.
@@ -192,10 +245,19 @@ void BmpHostileTest::rleStreams() {
     QFETCH(Bytes, stream);
     QFETCH(int, code);
     QFETCH(Bytes, expected);
-    const QByteArray path = support::writeTemp(dir_, "rle.bmp", rle(bits, stream, width, height));
+    QFETCH(qint64, tail);
+    const Bytes bytes = rle(bits, stream, width, height);
+    const QByteArray path = support::writeTemp(dir_, "rle.bmp", bytes);
+    if (tail != 0) {
+        const auto size = static_cast<qint64>(bytes.size());
+        QVERIFY(::truncate(path.constData(), size + tail) == 0);
+        imaging_fail_reads_from(size + (1 << 20));  // reading into the tail shows as a read error
+    }
     ImageDescriptor image{};
     QCOMPARE(allocimage(&image, width, height, 8), IMG_OK);
-    QCOMPARE(loadbmp(path.constData(), &image), code);
+    const int rc = loadbmp(path.constData(), &image);
+    imaging_fail_reads_from(-1);
+    QCOMPARE(rc, code);
     Bytes got;
     for (int y = 0; code == IMG_OK && y < height; ++y) got.insert(got.end(), image.row(y), image.row(y) + width);
     QCOMPARE(got, expected);

@@ -1,6 +1,7 @@
-// Image buffers: what allocimage refuses, that every way of freeing stays
-// memory-safe, and 1-bit pictures widened.
+// Image buffers: what allocimage refuses and why, that every way of freeing
+// stays memory-safe, and 1-bit pictures widened.
 #include "imaging_test_support.h"
+#include "testing_hooks.h"
 
 #include <QtTest>
 #include <climits>
@@ -9,37 +10,60 @@ class ImageDescriptorTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void allocimageRefuses_data();
-    void allocimageRefuses();
+    void allocimageLimits_data();
+    void allocimageLimits();
     void freeingIsSafeInEveryOrder();
     void reallocatingReleasesOnlyItsOwnHold();
     void widensOneBitToEightBit();
     void wideningRefusesMismatchedImages();
 };
 
-void ImageDescriptorTest::allocimageRefuses_data() {
+void ImageDescriptorTest::allocimageLimits_data() {
     QTest::addColumn<int>("width");
     QTest::addColumn<int>("height");
     QTest::addColumn<int>("depth");
+    QTest::addColumn<qulonglong>("limit");  // for one picture's memory; 0: the machine's
     QTest::addColumn<int>("code");
-    QTest::newRow("depth 0") << 10 << 10 << 0 << IMG_ERR_BAD_IMAGE;
-    QTest::newRow("depth 3") << 10 << 10 << 3 << IMG_ERR_BAD_IMAGE;
-    QTest::newRow("depth 16") << 10 << 10 << 16 << IMG_ERR_BAD_IMAGE;
-    QTest::newRow("depth 32") << 10 << 10 << 32 << IMG_ERR_BAD_IMAGE;
-    QTest::newRow("zero width") << 0 << 10 << 8 << IMG_ERR_BAD_IMAGE;
-    QTest::newRow("negative height") << 10 << -10 << 24 << IMG_ERR_BAD_IMAGE;
-    QTest::newRow("size overflows") << INT_MAX << INT_MAX << 24 << IMG_ERR_NO_MEMORY;
-    QTest::newRow("beyond the cap") << 40000 << 40000 << 24 << IMG_ERR_NO_MEMORY;
+    QTest::addColumn<qulonglong>("needed");  // what imaging_bytes_needed reports
+    const auto row = [](const char* name, int w, int h, int depth, qulonglong limit, int code, qulonglong needed = 0) {
+        QTest::newRow(name) << w << h << depth << limit << code << needed;
+    };
+    constexpr qulonglong GiB = 1ull << 30;
+    row("depth 0", 10, 10, 0, 0, IMG_ERR_BAD_IMAGE);
+    row("depth 3", 10, 10, 3, 0, IMG_ERR_BAD_IMAGE);
+    row("depth 16", 10, 10, 16, 0, IMG_ERR_BAD_IMAGE);
+    row("depth 32", 10, 10, 32, 0, IMG_ERR_BAD_IMAGE);
+    row("zero width", 0, 10, 8, 0, IMG_ERR_BAD_IMAGE);
+    row("negative height", 10, -10, 24, 0, IMG_ERR_BAD_IMAGE);
+    // Wider or taller than a JPEG: refused before any size is worked out.
+    row("a size that would overflow", INT_MAX, INT_MAX, 24, 0, IMG_ERR_TOO_LARGE);
+    row("wider than a JPEG", 65501, 1, 1, 0, IMG_ERR_TOO_LARGE);
+    row("taller than a JPEG", 1, 65501, 8, 0, IMG_ERR_TOO_LARGE);
+    // Pages never touched cost nothing, so a buffer past 2 GiB comes at once;
+    // its last row starts past 2^31.
+    row("just over 2 GiB, within the limit", 32768, 21847, 24, 3 * GiB, IMG_OK);
+    row("just over 2 GiB, over the limit", 32768, 21847, 24, 2 * GiB, IMG_ERR_NO_MEMORY, 98304ull * 21847);
+    row("over 4 GiB, over the limit", 65500, 21900, 24, 4 * GiB, IMG_ERR_NO_MEMORY, 196500ull * 21900);
+    row("the largest a JPEG holds", 65500, 65500, 24, 8 * GiB, IMG_ERR_NO_MEMORY, 196500ull * 65500);
+    row("a photo after a refusal", 4000, 3000, 24, 0, IMG_OK);
 }
 
-void ImageDescriptorTest::allocimageRefuses() {
+void ImageDescriptorTest::allocimageLimits() {
     QFETCH(int, width);
     QFETCH(int, height);
     QFETCH(int, depth);
+    QFETCH(qulonglong, limit);
     QFETCH(int, code);
+    QFETCH(qulonglong, needed);
     ImageDescriptor image{};
-    QCOMPARE(allocimage(&image, width, height, depth), code);
-    QVERIFY(!image.allocated());
+    imaging_set_memory_limit(limit);
+    const int rc = allocimage(&image, width, height, depth);
+    imaging_set_memory_limit(0);
+    QCOMPARE(rc, code);
+    QCOMPARE(imaging_bytes_needed(), needed);
+    QCOMPARE(image.allocated(), code == IMG_OK);
+    if (rc == IMG_OK) QCOMPARE(std::size_t(image.row(height - 1) - image.row(0)), image.stride() * std::size_t(height - 1));
+    freeimage(&image);
     QCOMPARE(allocimage(nullptr, 1, 1, 8), IMG_ERR_BAD_IMAGE);
 }
 
