@@ -37,6 +37,12 @@ const char* imaging_strerror(int code);
 // device" and the like); 0 when that failure had no system reason.
 int imaging_os_error();
 
+// What the picture that the last allocimage or loadbmp on this thread refused
+// with IMG_ERR_NO_MEMORY would have needed, in bytes: its buffer and, for
+// loadbmp, what it holds beside it. 0 when that call (or a later bmpinfo)
+// did not fail for memory.
+unsigned long long imaging_bytes_needed();
+
 // Buffers of finished images are kept for the next ones (a few, 256 MiB at
 // most); a caller that has no more to convert for a while gives them back.
 void imaging_release_spare_memory();
@@ -134,8 +140,11 @@ private:
 //   64-bit colours are encoded to sRGB first and then composited as 32-bit
 //   ones are, so a picture flattens alike at either depth.
 // - RLE pixels the stream never sets keep index 0; a stream may end early
-//   with its end marker, or without one once every row is drawn. Runs past
-//   the right edge or the top are IMG_ERR_CORRUPT.
+//   with its end marker, or without one once every row is drawn; what follows
+//   the last row is not read, but a run drawn right after it is damage. Runs
+//   past the right edge or the top are IMG_ERR_CORRUPT, and so is a stream
+//   that goes on past 4 x (width + 1) x (height + 1) bytes, more than any
+//   legal encoding of the picture takes.
 // - The last uncompressed row may lack its padding; any other shortfall is
 //   IMG_ERR_TRUNCATED.
 // - An embedded colour profile (V5) travels into the JPEG when it lies inside
@@ -153,8 +162,10 @@ int bmpinfo(const char* filename, BITMAPINFOHEADER* bdat);
 
 // Gives *image a zeroed buffer of width x height at bppixel (1, 2, 4, 8, 24).
 // Indexed depths get a gray ramp palette. Anything *image held is released.
-// Buffers larger than 2 GiB or than half the machine's memory are refused
-// with IMG_ERR_NO_MEMORY, so that an absurd header cannot get the process killed.
+// A side over 65,500 pixels, more than a JPEG holds, is IMG_ERR_TOO_LARGE
+// before any memory is taken. A buffer larger than half the machine's memory,
+// or one the system will not give, is IMG_ERR_NO_MEMORY (see
+// imaging_bytes_needed), so that an absurd header cannot get the process killed.
 int allocimage(ImageDescriptor* image, int width, int height, int bppixel);
 
 // Reads the bitmap into the allocated *image, whose width and height must be
@@ -163,7 +174,11 @@ int allocimage(ImageDescriptor* image, int width, int height, int bppixel);
 // least as deep as the file (or into a 24-bit one) and bring their palette.
 // Every byte is read before it returns. (16-, 32- and 64-bit pixels are kept
 // as the file has them and turned into the buffer's rows when those are
-// first asked for; savejpg encodes them without that step.)
+// first asked for; savejpg encodes them without that step.) Those rows, like
+// an RLE stream as it is read, count with the buffer against allocimage's
+// limit: over it, IMG_ERR_NO_MEMORY. An RLE stream is read only as far as
+// the picture needs, and never past what the largest legal encoding of
+// width x height pixels takes.
 int loadbmp(const char* filename, ImageDescriptor* image);
 
 // Fills the allocated 8-bit *desimg from the 1-bit *srcimg of the same size.
@@ -197,6 +212,7 @@ class TargetFile;
 // appear. commit() gives it its name, replacing any older file unless
 // `replace` is false (then an existing file stays and commit fails with
 // EEXIST); a pending JPEG dropped without commit leaves nothing behind.
+// Failures keep their system reason for imaging_os_error.
 class PendingJpeg {
 public:
     PendingJpeg();
@@ -204,6 +220,13 @@ public:
     PendingJpeg& operator=(PendingJpeg&&) noexcept;
     ~PendingJpeg();
     bool pending() const { return file_ != nullptr; }
+    // Makes the JPEG's bytes durable ahead of commit, so that a worker thread
+    // can take that wait off the thread that commits.
+    bool flush();
+    // 1 when the file at `path` holds exactly this JPEG's bytes, 0 when it
+    // differs, -1 when either cannot be read: how a run that was interrupted
+    // recognises a target it had already written from the same bitmap.
+    int sameBytesAs(const char* path) const;
     bool commit(bool replace = true);
 
 private:

@@ -136,11 +136,20 @@ PendingJpeg::PendingJpeg(PendingJpeg&&) noexcept = default;
 PendingJpeg& PendingJpeg::operator=(PendingJpeg&&) noexcept = default;
 PendingJpeg::~PendingJpeg() = default;
 
-bool PendingJpeg::commit(bool replace) {
+bool PendingJpeg::flush() { return file_ && file_->flush(); }
+
+int PendingJpeg::sameBytesAs(const char* path) const { return file_ ? file_->sameBytesAs(path) : -1; }
+
+// Out of memory for a name, the JPEG is not given one.
+bool PendingJpeg::commit(bool replace) try {
     if (!file_) return false;
     const bool done = file_->commit(replace);
     file_.reset();
     return done;
+} catch (const std::bad_alloc&) {
+    file_.reset();
+    imaging::noteOsError(ENOMEM);
+    return false;
 }
 
 // A failed allocation of working memory is a failure to save, not an abort.

