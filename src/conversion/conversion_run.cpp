@@ -74,7 +74,7 @@ struct ConversionRun::State {
     std::unique_ptr<WorkAhead> ahead;
     WrittenTargets written;
     RunSources runSources;
-    std::atomic<bool> stopping{false};
+    std::shared_ptr<std::atomic<bool>> stopping = std::make_shared<std::atomic<bool>>(false);
     int asked = 0;  // turns asked for
     int done = 0;  // entries whose turn is over (on the run's thread)
     std::deque<EntryReport> ready;  // turns a group has done ahead of their asking
@@ -91,7 +91,7 @@ ConversionRun::State::State(QList<RunEntry> list, RunSettings s) : entries(std::
     // A group needs finished work to gather.
     const int ahead_ = settings.deleteSources ? std::max(width, kMostInGroup) : width;
     ahead = std::make_unique<WorkAhead>(sources, targets, settings.quality,
-                                        settings.budget > 0 ? settings.budget : workAheadBudget(), ahead_);
+                                        settings.budget > 0 ? settings.budget : workAheadBudget(), ahead_, stopping);
     thread.setMaxThreadCount(1);
     thread.setExpiryTimeout(-1);
 }
@@ -156,10 +156,11 @@ EntryReport ConversionRun::State::turn() {
         return report;
     }
     const int k = done;
-    const bool stop = stopping.load();
+    const bool stop = stopping->load();
     if (!stop) ahead->startAhead(k, written);
     ImageWork first = ahead->take(k);
-    if (stop && !first.isValid()) return EntryReport{k, false, false, {}, {}};
+    // Once stopped, only what was under way is finished.
+    if (stop && (!first.isValid() || !first.result().begun)) return EntryReport{k, false, false, {}, {}};
 
     // The entry in its turn, and with --delete the finished ones after it.
     std::vector<std::pair<int, ImageResult>> group;
@@ -172,6 +173,7 @@ EntryReport ConversionRun::State::turn() {
             while (!work.isFinished() && since.elapsed() < kGroupWaitMs) QThread::usleep(200);
             if (!work.isFinished()) break;
             const ImageResult result = work.result();
+            if (!result.begun) break;
             // A failed save is tried again in its own turn, after the deletions before it.
             if (result.outcome == ImageOutcome::CannotSave && result.why.isEmpty()) break;
             group.emplace_back(j, ahead->take(j).result());
@@ -210,7 +212,7 @@ EntryReport ConversionRun::State::turn() {
             reports[i].deletion = deletion(reports[i].index, group[i].second, durable);
     }
     done = reports.back().index + 1;
-    if (!stopping.load()) ahead->startAhead(done, written);
+    if (!stopping->load()) ahead->startAhead(done, written);
     for (std::size_t i = 1; i < reports.size(); ++i) ready.push_back(reports[i]);
     return reports.front();
 }
@@ -228,6 +230,6 @@ QFuture<EntryReport> ConversionRun::next() {
     return QtConcurrent::run(&d_->thread, [state = d_.get()] { return state->turn(); });
 }
 
-void ConversionRun::stop() { d_->stopping = true; }
+void ConversionRun::stop() { *d_->stopping = true; }
 
 std::size_t ConversionRun::peakBytes() const { return d_->ahead->peakBytes(); }

@@ -26,6 +26,7 @@ struct ImageResult {
     // NoMemory: what the picture would have needed, or why no memory would do.
     std::uint64_t needed = 0;
     QString tooLarge;
+    bool begun = true;  // false: work ahead the run stopped before it began
     // Gives the JPEG its name; false (and a failed save) when that fails.
     bool commit(bool replace = true);
     // Refuses the save for a reason of the program's own.

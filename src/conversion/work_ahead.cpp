@@ -6,8 +6,16 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-ImageWork startImageWork(const QString& source, const QString& target, qint32 quality) {
-    return QtConcurrent::run(convertImage, source, target, quality);
+ImageWork startImageWork(const QString& source, const QString& target, qint32 quality,
+                         std::shared_ptr<const std::atomic<bool>> stopped) {
+    return QtConcurrent::run([source, target, quality, stopped] {
+        if (stopped && stopped->load()) {
+            ImageResult none;
+            none.begun = false;
+            return none;
+        }
+        return convertImage(source, target, quality);
+    });
 }
 
 std::size_t workAheadBudget() {
@@ -36,8 +44,8 @@ int descriptorRoom() {
 }
 
 WorkAhead::WorkAhead(const QStringList& sources, const QStringList& targets, qint32 quality, std::size_t budget,
-                     int width)
-    : sources_(sources), targets_(targets), quality_(quality), budget_(budget),
+                     int width, std::shared_ptr<const std::atomic<bool>> stopped)
+    : sources_(sources), targets_(targets), quality_(quality), stopped_(std::move(stopped)), budget_(budget),
       width_(std::max(1, std::min(width, descriptorRoom()))), ids_(static_cast<std::size_t>(sources.size())) {}
 
 WorkAhead::~WorkAhead() { dropAll(); }
@@ -49,7 +57,7 @@ void WorkAhead::startAhead(int current, const WrittenTargets& written) {
         if (written.contains(targets_[j]) || sharesFiles(j, current)) break;
         const std::size_t bytes = conversionBytes(sources_[j]);
         if (!work_.empty() && inFlight_ + bytes > budget_) break;
-        work_[j] = {startImageWork(sources_[j], targets_[j], quality_), bytes};
+        work_[j] = {startImageWork(sources_[j], targets_[j], quality_, stopped_), bytes};
         inFlight_ += bytes;
         peak_ = std::max(peak_, inFlight_);
         ++next_;

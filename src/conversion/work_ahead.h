@@ -8,14 +8,17 @@
 #include <QFuture>
 #include <QStringList>
 #include <array>
+#include <atomic>
+#include <memory>
 #include <map>
 #include <vector>
 
 using ImageWork = QFuture<ImageResult>;
 
 // Starts the conversion of `source` on a pool that lives on, so no file pays
-// for starting a thread.
-ImageWork startImageWork(const QString& source, const QString& target, qint32 quality);
+// for starting a thread. Work that has not begun when `stopped` is set does nothing.
+ImageWork startImageWork(const QString& source, const QString& target, qint32 quality,
+                         std::shared_ptr<const std::atomic<bool>> stopped = {});
 
 // A quarter of the machine's physical memory: what the work ahead may hold.
 std::size_t workAheadBudget();
@@ -36,7 +39,8 @@ int descriptorRoom();
 // is waited for when this object goes.
 class WorkAhead {
 public:
-    WorkAhead(const QStringList& sources, const QStringList& targets, qint32 quality, std::size_t budget, int width);
+    WorkAhead(const QStringList& sources, const QStringList& targets, qint32 quality, std::size_t budget, int width,
+              std::shared_ptr<const std::atomic<bool>> stopped);
     ~WorkAhead();
     WorkAhead(const WorkAhead&) = delete;
     WorkAhead& operator=(const WorkAhead&) = delete;
@@ -61,6 +65,7 @@ private:
     QStringList sources_;
     QStringList targets_;
     qint32 quality_;
+    std::shared_ptr<const std::atomic<bool>> stopped_;
     std::size_t budget_;
     int width_;
     int next_ = 0;

@@ -106,7 +106,7 @@ void ConversionRunTest::emptyRun() {
 void ConversionRunTest::eachFailureHasItsMessage_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("fault");  // a medium failing under the conversion: "read" or "write"
+    QTest::addColumn<QString>("fault");  // a medium failing under the conversion ("read", "write"), or "memory" short
     QTest::addColumn<QString>("prompt");  // %1: the source, %2: the target
     const std::vector<std::uint8_t> bmp = fixture::encode(fixture::Variant{}, fixture::photo(20, 10, false));
     const QByteArray good(reinterpret_cast<const char*>(bmp.data()), int(bmp.size()));
@@ -117,6 +117,7 @@ void ConversionRunTest::eachFailureHasItsMessage_data() {
                                   << "Cannot find file %1\nThe file is not a bitmap";
     QTest::newRow("cut short") << "cut.bmp" << good.left(200) << "" << "Cannot load file %1\nThe bitmap is cut short";
     QTest::newRow("too large for a JPEG") << "huge.bmp" << huge << "" << "Not enough memory\n%1 is wider than a JPEG can be";
+    QTest::newRow("too large for the machine") << "big.bmp" << good << "memory" << "Not enough memory\n%1 needs 1 MiB";
     QTest::newRow("target is a folder") << "blocked.bmp" << good << "" << "Cannot save file %2\nIs a directory";
     QTest::newRow("read fails part-way") << "flaky.bmp" << good << "read" << "Cannot load file %1\nInput/output error";
     QTest::newRow("disk full") << "full.bmp" << good << "write" << "Cannot save file %2\nNo space left on device";
@@ -141,7 +142,9 @@ void ConversionRunTest::eachFailureHasItsMessage() {
     queue({source});
     imaging_fail_reads_from(fault == "read" ? 300 : -1);
     imaging_fail_writes_after(fault == "write" ? 100 : -1);
+    imaging_set_memory_limit(fault == "memory" ? 100 : 0);
     convert();
+    imaging_set_memory_limit(0);
     imaging_fail_reads_from(-1);
     imaging_fail_writes_after(-1);
     const QString expected = QString(prompt).replace("%1", source).replace("%2", baseNameOf(source) + ".jpg");
