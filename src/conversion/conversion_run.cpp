@@ -49,6 +49,34 @@ bool flush(const QString& path, bool wholeFileSystem = false) {
 
 QString folderOf(const QString& path) { return QFileInfo(path).absolutePath(); }
 
+// Puts the JPEGs and their names on the disk: several with one flush of each
+// file system they are on, else each file and then each folder; which of
+// them surely are there.
+std::vector<bool> makeDurable(const QStringList& jpegs) {
+    QSet<QString> folders;
+    for (const QString& jpeg : jpegs) folders.insert(folderOf(jpeg));
+    if (jpegs.size() > 1 && !fileByFile) {
+        bool flushed = true;
+        QSet<dev_t> done;
+        for (const QString& folder : std::as_const(folders)) {
+            struct stat st {};
+            flushed = flushed && ::stat(QFile::encodeName(folder).constData(), &st) == 0;
+            if (!flushed || done.contains(st.st_dev)) continue;
+            done.insert(st.st_dev);
+            flushed = flush(folder, true);
+        }
+        if (flushed) return std::vector<bool>(static_cast<std::size_t>(jpegs.size()), true);
+    }
+    std::vector<bool> durable;
+    for (const QString& jpeg : jpegs) durable.push_back(flush(jpeg));
+    QSet<QString> failedFolders;
+    for (const QString& folder : std::as_const(folders))
+        if (!flush(folder)) failedFolders.insert(folder);
+    for (qsizetype i = 0; i < jpegs.size(); ++i)
+        if (failedFolders.contains(folderOf(jpegs[i]))) durable[static_cast<std::size_t>(i)] = false;
+    return durable;
+}
+
 const QString kAnotherFile = QStringLiteral("Another file of this run has just written it");
 const QString kASource = QStringLiteral("It would replace a bitmap this run converts");
 const QString kThereAlready = QStringLiteral("A file of that name is there already, and a run that deletes bitmaps replaces none");
@@ -190,26 +218,11 @@ EntryReport ConversionRun::State::turn() {
     }
     if (!toDelete.empty()) {
         // Every JPEG on the disk, named, before any of their bitmaps goes.
-        bool durable = true;
-        const bool together = toDelete.size() > 1 && !fileByFile;
-        QSet<QString> folders;
-        for (const std::size_t i : toDelete) folders.insert(folderOf(targets[reports[i].index]));
-        if (together) {
-            QSet<dev_t> flushed;
-            for (const QString& folder : std::as_const(folders)) {
-                struct stat st {};
-                if (::stat(QFile::encodeName(folder).constData(), &st) != 0 || flushed.contains(st.st_dev)) continue;
-                flushed.insert(st.st_dev);
-                durable = durable && flush(folder, true);
-            }
-        }
-        if (!together || !durable) {
-            durable = true;
-            for (const std::size_t i : toDelete) durable = durable && flush(targets[reports[i].index]);
-            for (const QString& folder : std::as_const(folders)) durable = durable && flush(folder);
-        }
-        for (const std::size_t i : toDelete)
-            reports[i].deletion = deletion(reports[i].index, group[i].second, durable);
+        QStringList jpegs;
+        for (const std::size_t i : toDelete) jpegs << targets[reports[i].index];
+        const std::vector<bool> durable = makeDurable(jpegs);
+        for (std::size_t n = 0; n < toDelete.size(); ++n)
+            reports[toDelete[n]].deletion = deletion(reports[toDelete[n]].index, group[toDelete[n]].second, durable[n]);
     }
     done = reports.back().index + 1;
     if (!stopping->load()) ahead->startAhead(done, written);

@@ -345,6 +345,7 @@ void ConversionRunTest::longRunsReportInListOrder() {
         }
     }
     form_->chkKill->setChecked(true);
+    flushFileByFile(true);  // the way of a lone file, for every one
     queue(entries);
     convert();
     QCOMPARE(prompts(), expected);
