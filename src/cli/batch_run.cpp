@@ -31,9 +31,10 @@ void convertJobs(const std::vector<ConversionJob>& jobs, const ConvertOptions& o
     QThreadPool::globalInstance()->setMaxThreadCount(options.jobs);
     // Twice as many started as running: a thread that finishes early finds its next file queued.
     // A run that deletes never replaces a picture it did not make.
-    ConversionRun run(entries, RunSettings{options.quality, options.deleteSources, !options.deleteSources, 2 * options.jobs});
+    // A stop asked for (Ctrl-C) reaches the run at once: what was begun is finished, nothing new begins.
+    ConversionRun run(entries,
+                      RunSettings{options.quality, options.deleteSources, !options.deleteSources, 2 * options.jobs, 0, &stop});
     for (int k = 0; k < run.size(); ++k) {
-        if (stop.load() != 0) run.stop();  // what was started is finished; nothing new begins
         const EntryReport report = run.next().result();
         if (!report.started) break;
         ++(report.converted ? counts.converted : counts.failed);

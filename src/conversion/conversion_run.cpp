@@ -17,6 +17,7 @@
 #include <deque>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace {
@@ -27,6 +28,7 @@ namespace {
 // disk most of its time. Their bitmaps go only after that flush.
 constexpr int kMostInGroup = 64;
 constexpr qint64 kGroupWaitMs = 100;  // reports are never held back longer for a group
+constexpr decltype(statfs::f_type) kFuseMagic = 0x65735546;
 
 RemoveHook& removeHook() {
     static RemoveHook hook;
@@ -59,8 +61,11 @@ std::vector<bool> makeDurable(const QStringList& jpegs) {
         bool flushed = true;
         QSet<dev_t> done;
         for (const QString& folder : std::as_const(folders)) {
+            // A FUSE file system hears of a flush only file by file.
             struct stat st {};
-            flushed = flushed && ::stat(QFile::encodeName(folder).constData(), &st) == 0;
+            struct statfs fs {};
+            flushed = flushed && ::stat(QFile::encodeName(folder).constData(), &st) == 0 &&
+                      ::statfs(QFile::encodeName(folder).constData(), &fs) == 0 && fs.f_type != kFuseMagic;
             if (!flushed || done.contains(st.st_dev)) continue;
             done.insert(st.st_dev);
             flushed = flush(folder, true);
@@ -102,7 +107,8 @@ struct ConversionRun::State {
     std::unique_ptr<WorkAhead> ahead;
     WrittenTargets written;
     RunSources runSources;
-    std::shared_ptr<std::atomic<bool>> stopping = std::make_shared<std::atomic<bool>>(false);
+    std::atomic<int> askedToStop{0};
+    bool stopping() const { return askedToStop != 0 || (settings.stop != nullptr && *settings.stop != 0); }
     int asked = 0;  // turns asked for
     int done = 0;  // entries whose turn is over (on the run's thread)
     std::deque<EntryReport> ready;  // turns a group has done ahead of their asking
@@ -119,7 +125,8 @@ ConversionRun::State::State(QList<RunEntry> list, RunSettings s) : entries(std::
     // A group needs finished work to gather.
     const int ahead_ = settings.deleteSources ? std::max(width, kMostInGroup) : width;
     ahead = std::make_unique<WorkAhead>(sources, targets, settings.quality,
-                                        settings.budget > 0 ? settings.budget : workAheadBudget(), ahead_, stopping);
+                                        settings.budget > 0 ? settings.budget : workAheadBudget(), ahead_,
+                                        [this] { return stopping(); });
     thread.setMaxThreadCount(1);
     thread.setExpiryTimeout(-1);
 }
@@ -146,9 +153,9 @@ void ConversionRun::State::name(int k, ImageResult& result, EntryReport& report)
             result.refuse(kAnotherFile);
         } else if (runSources.named(target)) {
             result.refuse(kASource);
-        } else if (!settings.replaceExisting && QFileInfo::exists(target)) {
+        } else if (struct stat st {}; !settings.replaceExisting && ::lstat(QFile::encodeName(target).constData(), &st) == 0) {
             // An interrupted run may have named this very JPEG and not yet deleted its bitmap.
-            if (result.jpeg && result.jpeg->sameBytesAs(QFile::encodeName(target).constData()) == 1) {
+            if (S_ISREG(st.st_mode) && result.jpeg && result.jpeg->sameBytesAs(QFile::encodeName(target).constData()) == 1) {
                 result.jpeg.reset();
                 written.add(target);
             } else {
@@ -184,7 +191,7 @@ EntryReport ConversionRun::State::turn() {
         return report;
     }
     const int k = done;
-    const bool stop = stopping->load();
+    const bool stop = stopping();
     if (!stop) ahead->startAhead(k, written);
     ImageWork first = ahead->take(k);
     // Once stopped, only what was under way is finished.
@@ -198,8 +205,8 @@ EntryReport ConversionRun::State::turn() {
         since.start();
         for (int j = k + 1; j < entries.size() && int(group.size()) < kMostInGroup && ahead->started(j); ++j) {
             ImageWork work = ahead->peek(j);
-            while (!work.isFinished() && since.elapsed() < kGroupWaitMs) QThread::usleep(200);
-            if (!work.isFinished()) break;
+            while (!work.isFinished() && since.elapsed() < kGroupWaitMs && !stopping()) QThread::usleep(200);
+            if (!work.isFinished() || stopping()) break;
             const ImageResult result = work.result();
             if (!result.begun) break;
             // A failed save is tried again in its own turn, after the deletions before it.
@@ -225,7 +232,7 @@ EntryReport ConversionRun::State::turn() {
             reports[toDelete[n]].deletion = deletion(reports[toDelete[n]].index, group[toDelete[n]].second, durable[n]);
     }
     done = reports.back().index + 1;
-    if (!stopping->load()) ahead->startAhead(done, written);
+    if (!stopping()) ahead->startAhead(done, written);
     for (std::size_t i = 1; i < reports.size(); ++i) ready.push_back(reports[i]);
     return reports.front();
 }
@@ -243,6 +250,6 @@ QFuture<EntryReport> ConversionRun::next() {
     return QtConcurrent::run(&d_->thread, [state = d_.get()] { return state->turn(); });
 }
 
-void ConversionRun::stop() { *d_->stopping = true; }
+void ConversionRun::stop() { d_->askedToStop = 1; }
 
 std::size_t ConversionRun::peakBytes() const { return d_->ahead->peakBytes(); }

@@ -9,6 +9,7 @@
 #include <QFuture>
 #include <QList>
 #include <QString>
+#include <atomic>
 #include <memory>
 
 struct RunEntry {
@@ -27,6 +28,8 @@ struct RunSettings {
     int width = 0;
     // What the work ahead may hold; 0: a quarter of the machine's memory.
     std::size_t budget = 0;
+    // Set (to anything but 0) from anywhere, even a signal handler: as stop().
+    const std::atomic<int>* stop = nullptr;
 };
 
 // What became of one entry in its turn.
@@ -52,7 +55,8 @@ public:
     // save or a slow flush never holds the caller's). Call once a turn has
     // finished; after the last entry it gives an invalid future.
     QFuture<EntryReport> next();
-    // No entry is started from now on; those already under way still have their turns.
+    // No entry is started from now on; those already under way still have
+    // their turns, and the first entry not begun reports that it was not started.
     void stop();
     // The most bytes the work ahead held at once (for benchmarks and tests).
     std::size_t peakBytes() const;

@@ -1,10 +1,10 @@
 #include "file_identity.h"
 
 #include "image_conversion.h"
+#include "target_file.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <atomic>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,7 +26,8 @@ std::optional<FileId> fileIdOf(const QString& path) {
 bool sameFile(const QString& a, const QString& b) {
     if (a == b) return true;
     const std::optional<FileId> x = fileIdOf(a);
-    return x && x == fileIdOf(b);
+    if (x && x == fileIdOf(b)) return true;
+    return oneFileIgnoringCase(QFileInfo(a).absoluteFilePath(), QFileInfo(b).absoluteFilePath()).value_or(true);
 }
 
 std::optional<FileStamp> fileStampOf(const QString& path) {
@@ -45,9 +46,10 @@ bool WrittenTargets::contains(const QString& target) const {
     if (found == folded_.constEnd() || *found == path) return false;
     // The same letters in another case: one file only where the folder ignores case.
     const QString key = QFileInfo(*found).path() + QLatin1Char('\n') + QFileInfo(path).path();
-    auto known = sameFolder_.constFind(key);
-    if (known == sameFolder_.constEnd()) known = sameFolder_.insert(key, oneFolderIgnoringCase(*found, path));
-    return *known;
+    if (const auto known = sameFolder_.constFind(key); known != sameFolder_.constEnd()) return *known;
+    const std::optional<bool> same = oneFileIgnoringCase(*found, path);
+    if (same) sameFolder_.insert(key, *same);
+    return same.value_or(true);  // a folder that cannot be asked is taken to ignore case
 }
 
 void WrittenTargets::add(const QString& target) {
@@ -62,17 +64,23 @@ void RunSources::add(const QString& source) {
     if (!statOf(source, st)) return;
     ids_.insert({{st.st_dev, st.st_ino}, source});
     paths_.insert(source, {st.st_dev, st.st_ino});
+    folded_.insert(QFileInfo(source).absoluteFilePath().toCaseFolded(), source);
 }
 
 bool RunSources::named(const QString& target) {
     struct stat st {};
     if (!statOf(target, st)) return false;
     const auto found = ids_.find({st.st_dev, st.st_ino});
-    if (found == ids_.end()) return false;
-    struct stat now {};
-    if (statOf(found->second, now) && now.st_dev == st.st_dev && now.st_ino == st.st_ino) return true;
-    ids_.erase(found);  // that bitmap is gone, and its number belongs to another file now
-    return false;
+    if (found != ids_.end()) {
+        struct stat now {};
+        if (statOf(found->second, now) && now.st_dev == st.st_dev && now.st_ino == st.st_ino) return true;
+        ids_.erase(found);  // that bitmap is gone, and its number belongs to another file now
+    }
+    // Another spelling of a bitmap where names ignore case (FUSE gives each spelling a number of its own).
+    const QString path = QFileInfo(target).absoluteFilePath();
+    const auto spelt = folded_.constFind(path.toCaseFolded());
+    return spelt != folded_.constEnd() && paths_.contains(*spelt) && QFileInfo::exists(*spelt) &&
+           oneFileIgnoringCase(QFileInfo(*spelt).absoluteFilePath(), path).value_or(true);
 }
 
 void RunSources::forget(const QString& source) {
@@ -80,17 +88,22 @@ void RunSources::forget(const QString& source) {
     if (id == paths_.constEnd()) return;
     if (const auto found = ids_.find(*id); found != ids_.end() && found->second == source) ids_.erase(found);
     paths_.erase(id);
+    folded_.remove(QFileInfo(source).absoluteFilePath().toCaseFolded());
 }
 
-bool oneFolderIgnoringCase(const QString& a, const QString& b) {
-    static std::atomic<unsigned> counter{0};
-    const QString name = QStringLiteral(".pellicor-case-%1-%2").arg(::getpid(), 0, 16).arg(counter++, 0, 16);
-    const QByteArray probe = QFile::encodeName(joinPath(QFileInfo(a).path(), name));
-    const int fd = ::open(probe.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
+std::optional<bool> oneFileIgnoringCase(const QString& a, const QString& b) {
+    if (a == b) return true;
+    if (a.toCaseFolded() != b.toCaseFolded()) return false;
+    // A file made in a's folder under a name in small letters, looked for in
+    // b's folder in capitals; its name is one the next writer there sweeps
+    // away should this process die meanwhile.
+    const std::string probe = imaging::temporaryName(QFile::encodeName(QFileInfo(a).path()).toStdString());
+    const int fd = ::open(probe.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0) return std::nullopt;
     ::close(fd);
+    const QString name = QFile::decodeName(QByteArray::fromStdString(probe.substr(probe.rfind('/') + 1)));
     struct stat st {};
     const bool same = statOf(joinPath(QFileInfo(b).path(), name.toUpper()), st);
-    ::unlink(probe.constData());
+    ::unlink(probe.c_str());
     return same;
 }

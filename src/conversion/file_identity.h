@@ -23,7 +23,9 @@ struct FileId {
 // What `path` names now; nothing when neither it nor its folder exists.
 std::optional<FileId> fileIdOf(const QString& path);
 
-// Whether two paths name the same existing file, or the same name in the same folder.
+// Whether two paths name the same existing file, or the same name in the same
+// folder, also where they differ only in letter case in a folder that ignores
+// it (and when that cannot be told).
 bool sameFile(const QString& a, const QString& b);
 
 // A file as it was when a conversion read it, to tell later whether another
@@ -68,9 +70,10 @@ public:
 private:
     std::map<std::pair<dev_t, ino_t>, QString> ids_;
     QHash<QString, std::pair<dev_t, ino_t>> paths_;
+    QHash<QString, QString> folded_;  // case-folded absolute path -> the source
 };
 
-// Whether the folders of `a` and `b` are one folder whose names ignore case:
-// a file made there under a name in small letters is found under the same
-// name in capitals. Asked with a short-lived hidden file in a's folder.
-bool oneFolderIgnoringCase(const QString& a, const QString& b);
+// Whether two absolute paths that differ only in letter case name one file:
+// they do where their folder ignores case, whatever inode numbers say. Asked
+// with a short-lived hidden file; nothing when that cannot be made.
+std::optional<bool> oneFileIgnoringCase(const QString& a, const QString& b);

@@ -6,10 +6,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-ImageWork startImageWork(const QString& source, const QString& target, qint32 quality,
-                         std::shared_ptr<const std::atomic<bool>> stopped) {
+ImageWork startImageWork(const QString& source, const QString& target, qint32 quality, StopAsked stopped) {
     return QtConcurrent::run([source, target, quality, stopped] {
-        if (stopped && stopped->load()) {
+        if (stopped && stopped()) {
             ImageResult none;
             none.begun = false;
             return none;
@@ -44,7 +43,7 @@ int descriptorRoom() {
 }
 
 WorkAhead::WorkAhead(const QStringList& sources, const QStringList& targets, qint32 quality, std::size_t budget,
-                     int width, std::shared_ptr<const std::atomic<bool>> stopped)
+                     int width, StopAsked stopped)
     : sources_(sources), targets_(targets), quality_(quality), stopped_(std::move(stopped)), budget_(budget),
       width_(std::max(1, std::min(width, descriptorRoom()))), ids_(static_cast<std::size_t>(sources.size())) {}
 

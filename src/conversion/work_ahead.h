@@ -8,7 +8,7 @@
 #include <QFuture>
 #include <QStringList>
 #include <array>
-#include <atomic>
+#include <functional>
 #include <memory>
 #include <map>
 #include <vector>
@@ -16,9 +16,10 @@
 using ImageWork = QFuture<ImageResult>;
 
 // Starts the conversion of `source` on a pool that lives on, so no file pays
-// for starting a thread. Work that has not begun when `stopped` is set does nothing.
-ImageWork startImageWork(const QString& source, const QString& target, qint32 quality,
-                         std::shared_ptr<const std::atomic<bool>> stopped = {});
+// for starting a thread. Work that has not begun when `stopped` says so does
+// nothing (what it asks must outlive the work).
+using StopAsked = std::function<bool()>;
+ImageWork startImageWork(const QString& source, const QString& target, qint32 quality, StopAsked stopped = {});
 
 // A quarter of the machine's physical memory: what the work ahead may hold.
 std::size_t workAheadBudget();
@@ -40,7 +41,7 @@ int descriptorRoom();
 class WorkAhead {
 public:
     WorkAhead(const QStringList& sources, const QStringList& targets, qint32 quality, std::size_t budget, int width,
-              std::shared_ptr<const std::atomic<bool>> stopped);
+              StopAsked stopped);
     ~WorkAhead();
     WorkAhead(const WorkAhead&) = delete;
     WorkAhead& operator=(const WorkAhead&) = delete;
@@ -65,7 +66,7 @@ private:
     QStringList sources_;
     QStringList targets_;
     qint32 quality_;
-    std::shared_ptr<const std::atomic<bool>> stopped_;
+    StopAsked stopped_;
     std::size_t budget_;
     int width_;
     int next_ = 0;

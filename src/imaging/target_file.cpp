@@ -53,6 +53,8 @@ std::uint32_t hostTag() {
     return tag;
 }
 
+}  // namespace
+
 std::string temporaryName(const std::string& folder) {
     static std::atomic<std::uint32_t> counter{0};
     char name[kTempNameSize + 1];
@@ -60,6 +62,8 @@ std::string temporaryName(const std::string& folder) {
                   unsigned{counter++}, kTempSuffix);
     return folder + "/" + name;
 }
+
+namespace {
 
 // Eight lowercase hex digits, as temporaryName writes them.
 bool hexField(const char* s, std::uint32_t& value) {

@@ -5,6 +5,10 @@
 
 namespace imaging {
 
+// A new hidden name in `folder` for a file of this process, of a fixed short
+// length; one left by a process that is gone is removed by the next writer there.
+std::string temporaryName(const std::string& folder);
+
 class TargetFile {
 public:
     TargetFile() = default;

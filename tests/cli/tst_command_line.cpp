@@ -314,6 +314,10 @@ void CommandLineTest::everyAcceptedJobCountWorks() {
 
 void CommandLineTest::deleteRunsTellTheTruthAndCanBeFinished() {
     QCOMPARE(run({"--convert", "in"}).status, 0);
+    // The same bytes through a link are not this bitmap's JPEG.
+    QVERIFY(QFile::rename("in/top.jpg", "in/a/kept.jpg") && QFile::link("a/kept.jpg", "in/top.jpg"));
+    QVERIFY2(run({"--convert", "--delete", "in"}).err.startsWith("Cannot save file in/top.jpg: A file of that name is there already"), "");
+    QVERIFY(QFile::remove("in/top.jpg") && QFile::rename("in/a/kept.jpg", "in/top.jpg"));
     // Not even root deletes an immutable file: its JPEG was written all the same.
     if (QProcess::execute("chattr", {"+i", "in/top.bmp"}) != 0) QSKIP("making a file immutable needs root");
     auto thaw = qScopeGuard([] { QProcess::execute("chattr", {"-i", "in/top.bmp"}); });
@@ -346,6 +350,16 @@ void CommandLineTest::aStickWhoseNamesIgnoreCase() {
     QVERIFY2(r.err.section('\n', 1).startsWith("1 converted, 1 failed"), qPrintable(r.err));
     QCOMPARE(run({"--convert", "-o", "ref", "cases/x.bmp"}).status, 0);
     QCOMPARE(contentOf(out + "/x.jpg"), contentOf("ref/x.jpg"));  // the first one's picture
+
+    // A bitmap named like a JPEG, alone or beside one whose JPEG it would be: no JPEG replaces it.
+    writeBitmap(stick.path() + "/e/P.JPG");
+    writeBitmap(stick.path() + "/e/p.bmp");
+    r = run({"--convert", stick.path() + "/e/P.JPG"});
+    QVERIFY2(r.err.startsWith("Cannot save file " + stick.path() + "/e/P.jpg: It would replace the bitmap itself\n"), qPrintable(r.err));
+    r = run({"--convert", stick.path() + "/e/p.bmp", stick.path() + "/e/P.JPG"});
+    QVERIFY2(r.err.startsWith("Cannot save file " + stick.path() + "/e/p.jpg: It would replace a bitmap this run converts\n"), qPrintable(r.err));
+    QCOMPARE(contentOf(stick.path() + "/e/P.JPG").left(2), QByteArray("BM"));
+    QVERIFY(QDir(stick.path() + "/e").removeRecursively());
 
     // Converting there, deleting: every bitmap goes, no temporary file stays.
     for (const char* name : {"/a.bmp", "/b.bmp", "/c.bmp"}) writeBitmap(stick.path() + name);
