@@ -4,7 +4,6 @@
 #include "run_hooks.h"
 #include "work_ahead.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -27,7 +26,7 @@ namespace {
 // than two flushes each: a run of small files would otherwise wait on the
 // disk most of its time. Their bitmaps go only after that flush.
 constexpr int kMostInGroup = 64;
-constexpr qint64 kGroupWaitMs = 100;  // reports are never held back longer for a group
+constexpr std::size_t kGroupBudget = std::size_t{256} << 20;
 constexpr decltype(statfs::f_type) kFuseMagic = 0x65735546;
 
 RemoveHook& removeHook() {
@@ -122,10 +121,15 @@ ConversionRun::State::State(QList<RunEntry> list, RunSettings s) : entries(std::
         runSources.add(e.source);
     }
     const int width = settings.width > 0 ? settings.width : std::max(1, QThread::idealThreadCount()) + 1;
-    // A group needs finished work to gather.
-    const int ahead_ = settings.deleteSources ? std::max(width, kMostInGroup) : width;
-    ahead = std::make_unique<WorkAhead>(sources, targets, settings.quality,
-                                        settings.budget > 0 ? settings.budget : workAheadBudget(), ahead_,
+    std::size_t budget = settings.budget > 0 ? settings.budget : workAheadBudget();
+    // Groups need finished work to gather, and the workers work while a group
+    // goes to the disk: many small files ahead, but no more memory than a few photos.
+    int ahead_ = width;
+    if (settings.deleteSources) {
+        ahead_ = std::max(width, 4 * kMostInGroup);
+        budget = std::min(budget, kGroupBudget);
+    }
+    ahead = std::make_unique<WorkAhead>(sources, targets, settings.quality, budget, ahead_,
                                         [this] { return stopping(); });
     thread.setMaxThreadCount(1);
     thread.setExpiryTimeout(-1);
@@ -201,16 +205,13 @@ EntryReport ConversionRun::State::turn() {
     std::vector<std::pair<int, ImageResult>> group;
     group.emplace_back(k, resultOf(k, first));
     if (settings.deleteSources) {
-        QElapsedTimer since;
-        since.start();
-        for (int j = k + 1; j < entries.size() && int(group.size()) < kMostInGroup && ahead->started(j); ++j) {
+        // Only what is finished already: a group never holds back a report.
+        for (int j = k + 1; j < entries.size() && int(group.size()) < kMostInGroup && ahead->started(j) && !stopping(); ++j) {
             ImageWork work = ahead->peek(j);
-            while (!work.isFinished() && since.elapsed() < kGroupWaitMs && !stopping()) QThread::usleep(200);
-            if (!work.isFinished() || stopping()) break;
+            if (!work.isFinished()) break;
             const ImageResult result = work.result();
-            if (!result.begun) break;
             // A failed save is tried again in its own turn, after the deletions before it.
-            if (result.outcome == ImageOutcome::CannotSave && result.why.isEmpty()) break;
+            if (!result.begun || (result.outcome == ImageOutcome::CannotSave && result.why.isEmpty())) break;
             group.emplace_back(j, ahead->take(j).result());
         }
     }
@@ -223,6 +224,9 @@ EntryReport ConversionRun::State::turn() {
         if (report.converted && settings.deleteSources && isBitmapName(sources[j])) toDelete.push_back(reports.size());
         reports.push_back(report);
     }
+    done = reports.back().index + 1;
+    // The next files are converted while this group's go to the disk.
+    if (!stopping()) ahead->startAhead(done, written, k);
     if (!toDelete.empty()) {
         // Every JPEG on the disk, named, before any of their bitmaps goes.
         QStringList jpegs;
@@ -231,7 +235,6 @@ EntryReport ConversionRun::State::turn() {
         for (std::size_t n = 0; n < toDelete.size(); ++n)
             reports[toDelete[n]].deletion = deletion(reports[toDelete[n]].index, group[toDelete[n]].second, durable[n]);
     }
-    done = reports.back().index + 1;
     if (!stopping()) ahead->startAhead(done, written);
     for (std::size_t i = 1; i < reports.size(); ++i) ready.push_back(reports[i]);
     return reports.front();

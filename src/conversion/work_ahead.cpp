@@ -49,11 +49,11 @@ WorkAhead::WorkAhead(const QStringList& sources, const QStringList& targets, qin
 
 WorkAhead::~WorkAhead() { dropAll(); }
 
-void WorkAhead::startAhead(int current, const WrittenTargets& written) {
+void WorkAhead::startAhead(int current, const WrittenTargets& written, int unsettled) {
     next_ = std::max(next_, current);
     while (next_ < sources_.size() && next_ < current + width_) {
         const int j = next_;
-        if (written.contains(targets_[j]) || sharesFiles(j, current)) break;
+        if (written.contains(targets_[j]) || sharesFiles(j, unsettled >= 0 ? unsettled : current)) break;
         const std::size_t bytes = conversionBytes(sources_[j]);
         if (!work_.empty() && inFlight_ + bytes > budget_) break;
         work_[j] = {startImageWork(sources_[j], targets_[j], quality_, stopped_), bytes};

@@ -46,8 +46,9 @@ public:
     WorkAhead(const WorkAhead&) = delete;
     WorkAhead& operator=(const WorkAhead&) = delete;
 
-    // Entries before `current` are finished.
-    void startAhead(int current, const WrittenTargets& written);
+    // Entries before `current` are finished; those from `unsettled` on
+    // (deleting their bitmaps, say) still count as touching their files.
+    void startAhead(int current, const WrittenTargets& written, int unsettled = -1);
     // Whether work was started for entry k and has not been taken.
     bool started(int k) const { return work_.count(k) > 0; }
     // The work started for entry k, left in place.
