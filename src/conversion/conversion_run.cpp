@@ -9,11 +9,13 @@
 #include <QSet>
 #include <QThread>
 #include <QThreadPool>
+#include <QtConcurrent/QtConcurrentMap>
 #include <QtConcurrent/QtConcurrentRun>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <numeric>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -98,7 +100,7 @@ struct ConversionRun::State {
     EntryReport turn();
     ImageResult resultOf(int k, ImageWork work);
     void name(int k, ImageResult& result, EntryReport& report);
-    QString deletion(int k, const ImageResult& result, bool durable);
+    QString deletion(int k, const ImageResult& result, bool durable) const;
 
     QList<RunEntry> entries;
     RunSettings settings;
@@ -111,6 +113,7 @@ struct ConversionRun::State {
     int asked = 0;  // turns asked for
     int done = 0;  // entries whose turn is over (on the run's thread)
     std::deque<EntryReport> ready;  // turns a group has done ahead of their asking
+    QThreadPool deleters;
     QThreadPool thread;
 };
 
@@ -132,6 +135,7 @@ ConversionRun::State::State(QList<RunEntry> list, RunSettings s) : entries(std::
     ahead = std::make_unique<WorkAhead>(sources, targets, settings.quality, budget, ahead_,
                                         [this] { return stopping(); });
     thread.setMaxThreadCount(1);
+    deleters.setMaxThreadCount(4);
     thread.setExpiryTimeout(-1);
 }
 
@@ -175,7 +179,7 @@ void ConversionRun::State::name(int k, ImageResult& result, EntryReport& report)
     report.failure = failureText(result, sources[k], target);
 }
 
-QString ConversionRun::State::deletion(int k, const ImageResult& result, bool durable) {
+QString ConversionRun::State::deletion(int k, const ImageResult& result, bool durable) const {
     const QString& source = sources[k];
     const QString head = QStringLiteral("Cannot delete file ") + source;
     if (!durable) return head + QStringLiteral("\nIts JPEG could not be flushed to the disk");
@@ -184,7 +188,6 @@ QString ConversionRun::State::deletion(int k, const ImageResult& result, bool du
     if (!result.source || *now != *result.source) return head + QStringLiteral("\nIt was changed while it was being converted");
     if (const int error = removeFile(source); error != 0)
         return error > 0 ? head + QLatin1Char('\n') + QString::fromLocal8Bit(std::strerror(error)) : head;
-    runSources.forget(source);
     return {};
 }
 
@@ -232,8 +235,18 @@ EntryReport ConversionRun::State::turn() {
         QStringList jpegs;
         for (const std::size_t i : toDelete) jpegs << targets[reports[i].index];
         const std::vector<bool> durable = makeDurable(jpegs);
-        for (std::size_t n = 0; n < toDelete.size(); ++n)
+        // Each bitmap checked and deleted on its own (a slow file system answers several at once).
+        std::vector<std::size_t> order(toDelete.size());
+        std::iota(order.begin(), order.end(), std::size_t{0});
+        const auto remove = [&](std::size_t n) {
             reports[toDelete[n]].deletion = deletion(reports[toDelete[n]].index, group[toDelete[n]].second, durable[n]);
+        };
+        if (order.size() > 1)
+            QtConcurrent::blockingMap(&deleters, order, remove);
+        else
+            remove(0);
+        for (const std::size_t i : toDelete)
+            if (reports[i].deletion.isEmpty()) runSources.forget(sources[reports[i].index]);
     }
     if (!stopping()) ahead->startAhead(done, written);
     for (std::size_t i = 1; i < reports.size(); ++i) ready.push_back(reports[i]);
