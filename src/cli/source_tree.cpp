@@ -133,7 +133,7 @@ private:
                 return;
             }
         }
-        list_.jobs.push_back({source, target, static_cast<qint64>(st.st_size), st.st_dev, st.st_ino});
+        list_.jobs.push_back({source, target, static_cast<qint64>(st.st_size)});
     }
 
     const ConvertOptions& options_;

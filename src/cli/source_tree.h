@@ -5,15 +5,12 @@
 
 #include <QString>
 #include <functional>
-#include <sys/types.h>
 #include <vector>
 
 struct ConversionJob {
     QString source;
     QString target;
     qint64 bytes = 0;  // the source's size, for the progress figures
-    dev_t device = 0;  // the source file itself
-    ino_t inode = 0;
 };
 
 struct JobList {

@@ -95,14 +95,13 @@ void flushFileByFile(bool on) { fileByFile = on; }
 QString jpegNameOf(const QString& path) { return baseNameOf(path) + QStringLiteral(".jpg"); }
 
 struct ConversionRun::State {
-    State(QList<RunEntry> list, RunSettings s);
+    State(const QList<RunEntry>& entries, RunSettings s);
 
     EntryReport turn();
     ImageResult resultOf(int k, ImageWork work);
     void name(int k, ImageResult& result, EntryReport& report);
     QString deletion(int k, const ImageResult& result, bool durable) const;
 
-    QList<RunEntry> entries;
     RunSettings settings;
     QStringList sources, targets;
     std::unique_ptr<WorkAhead> ahead;
@@ -117,8 +116,8 @@ struct ConversionRun::State {
     QThreadPool thread;
 };
 
-ConversionRun::State::State(QList<RunEntry> list, RunSettings s) : entries(std::move(list)), settings(s) {
-    for (const RunEntry& e : std::as_const(entries)) {
+ConversionRun::State::State(const QList<RunEntry>& entries, RunSettings s) : settings(s) {
+    for (const RunEntry& e : entries) {
         sources << e.source;
         targets << e.target;
         runSources.add(e.source);
@@ -209,7 +208,7 @@ EntryReport ConversionRun::State::turn() {
     group.emplace_back(k, resultOf(k, first));
     if (settings.deleteSources) {
         // Only what is finished already: a group never holds back a report.
-        for (int j = k + 1; j < entries.size() && int(group.size()) < kMostInGroup && ahead->started(j) && !stopping(); ++j) {
+        for (int j = k + 1; j < sources.size() && int(group.size()) < kMostInGroup && ahead->started(j) && !stopping(); ++j) {
             ImageWork work = ahead->peek(j);
             if (!work.isFinished()) break;
             const ImageResult result = work.result();
@@ -253,12 +252,12 @@ EntryReport ConversionRun::State::turn() {
     return reports.front();
 }
 
-ConversionRun::ConversionRun(QList<RunEntry> entries, RunSettings settings)
-    : d_(std::make_unique<State>(std::move(entries), settings)) {}
+ConversionRun::ConversionRun(const QList<RunEntry>& entries, RunSettings settings)
+    : d_(std::make_unique<State>(entries, settings)) {}
 
 ConversionRun::~ConversionRun() { d_->thread.waitForDone(); }
 
-int ConversionRun::size() const { return static_cast<int>(d_->entries.size()); }
+int ConversionRun::size() const { return static_cast<int>(d_->sources.size()); }
 
 QFuture<EntryReport> ConversionRun::next() {
     if (d_->asked >= size()) return {};

@@ -45,7 +45,7 @@ struct EntryReport {
 
 class ConversionRun {
 public:
-    ConversionRun(QList<RunEntry> entries, RunSettings settings);
+    ConversionRun(const QList<RunEntry>& entries, RunSettings settings);
     ~ConversionRun();  // waits for every piece of work it started
     ConversionRun(const ConversionRun&) = delete;
     ConversionRun& operator=(const ConversionRun&) = delete;

@@ -17,8 +17,6 @@ std::uint64_t bufferBytes(const BITMAPINFOHEADER& header, int depth) {
     return (width * static_cast<unsigned>(depth) + 31) / 32 * 4 * height;
 }
 
-constexpr int kJpegSideMost = 65500;  // pixels a JPEG can have a side
-
 // "3.4 GiB", "512 MiB"
 QString bytesText(std::uint64_t bytes) {
     constexpr double kGiB = 1024.0 * 1024 * 1024;
@@ -94,7 +92,7 @@ ImageResult convertImage(const QString& source, const QString& target, qint32 qu
         return failed(ImageOutcome::CannotFind, loaded.code);
     case imaging::LoadStep::Allocate:
         if (loaded.code == IMG_ERR_TOO_LARGE)
-            result.tooLarge = loaded.header.biWidth > kJpegSideMost ? QStringLiteral("is wider than a JPEG can be")
+            result.tooLarge = loaded.header.biWidth > IMG_JPEG_MAX_SIDE ? QStringLiteral("is wider than a JPEG can be")
                                                                               : QStringLiteral("is taller than a JPEG can be");
         return failed(ImageOutcome::NoMemory, loaded.code);
     case imaging::LoadStep::Load:

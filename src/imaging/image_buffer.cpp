@@ -93,7 +93,7 @@ int allocimage(ImageDescriptor* image, int width, int height, int bppixel) {
     if (image == nullptr) return IMG_ERR_BAD_IMAGE;
     if (width <= 0 || height <= 0 || !imaging::isSupportedDepth(bppixel)) return IMG_ERR_BAD_IMAGE;
     // No JPEG could carry it: refused before any memory is taken.
-    if (width > imaging::kJpegMaxDimension || height > imaging::kJpegMaxDimension) return IMG_ERR_TOO_LARGE;
+    if (width > IMG_JPEG_MAX_SIDE || height > IMG_JPEG_MAX_SIDE) return IMG_ERR_TOO_LARGE;
     // At most 196,500 bytes a row and 65,500 rows: 64 bits hold every size.
     const std::uint64_t stride = imaging::paddedStride(static_cast<std::uint64_t>(width), static_cast<unsigned>(bppixel));
     const std::uint64_t bytes = stride * static_cast<std::uint64_t>(height);

@@ -29,6 +29,9 @@ constexpr int IMG_ERR_WRITE = -9;        // target cannot be created or fully wr
 constexpr int IMG_ERR_TOO_LARGE = -10;   // wider or taller than JPEG's 65,500 pixels
 constexpr int IMG_ERR_READ = -11;        // the file failed to read part-way (I/O error)
 
+// The largest width or height a JPEG can carry.
+constexpr int IMG_JPEG_MAX_SIDE = 65500;
+
 // A short English description of a result code, for tools and logs.
 const char* imaging_strerror(int code);
 
@@ -220,9 +223,6 @@ public:
     PendingJpeg& operator=(PendingJpeg&&) noexcept;
     ~PendingJpeg();
     bool pending() const { return file_ != nullptr; }
-    // Makes the JPEG's bytes durable ahead of commit, so that a worker thread
-    // can take that wait off the thread that commits.
-    bool flush();
     // 1 when the file at `path` holds exactly this JPEG's bytes, 0 when it
     // differs, -1 when either cannot be read: how a run that was interrupted
     // recognises a target it had already written from the same bitmap.

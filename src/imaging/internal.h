@@ -67,9 +67,6 @@ std::uint64_t memoryLimit();
 // imaging_bytes_needed; 0 clears it.
 void noteBytesNeeded(std::uint64_t bytes);
 
-// Largest width or height a JPEG can carry.
-constexpr int kJpegMaxDimension = 65500;
-
 inline bool isIndexedDepth(int depth) { return depth == 1 || depth == 2 || depth == 4 || depth == 8; }
 inline bool isSupportedDepth(int depth) { return isIndexedDepth(depth) || depth == 24; }
 

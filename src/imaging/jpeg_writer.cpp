@@ -136,7 +136,6 @@ PendingJpeg::PendingJpeg(PendingJpeg&&) noexcept = default;
 PendingJpeg& PendingJpeg::operator=(PendingJpeg&&) noexcept = default;
 PendingJpeg::~PendingJpeg() = default;
 
-bool PendingJpeg::flush() { return file_ && file_->flush(); }
 
 int PendingJpeg::sameBytesAs(const char* path) const { return file_ ? file_->sameBytesAs(path) : -1; }
 
@@ -161,7 +160,7 @@ int savejpg_pending(const char* filename, const ImageDescriptor* image, int qual
     if (filename == nullptr) return IMG_ERR_WRITE;
     const imaging::BusyConversion busy;
     const ImageData& d = ImageAccess::data(*image);
-    if (d.width > imaging::kJpegMaxDimension || d.height > imaging::kJpegMaxDimension) return IMG_ERR_TOO_LARGE;
+    if (d.width > IMG_JPEG_MAX_SIDE || d.height > IMG_JPEG_MAX_SIDE) return IMG_ERR_TOO_LARGE;
 
     const bool gray = savesAsGray(image);
     EncodeParams params{d.width,         d.height,

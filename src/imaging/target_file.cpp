@@ -198,14 +198,6 @@ bool TargetFile::linkAnonymous() {
     return false;
 }
 
-bool TargetFile::flush() {
-    if (fd_ < 0) return false;
-    // EINVAL: a file the system has nothing to sync for.
-    if (::fdatasync(fd_) == 0 || errno == EINVAL) return true;
-    noteOsError(errno);
-    return false;
-}
-
 int TargetFile::sameBytesAs(const char* path) const {
     if (fd_ < 0 || path == nullptr) return -1;
     // A named temporary is read through a descriptor of its own: a FUSE file

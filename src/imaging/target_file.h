@@ -19,8 +19,6 @@ public:
     // Creates an unnamed (or hidden temporary) file in the target's folder.
     bool open(const std::string& target);
     int fd() const { return fd_; }
-    // Makes what was written so far durable.
-    bool flush();
     // 1 when the file at `path` holds exactly what was written, 0 when it
     // differs, -1 when either cannot be read.
     int sameBytesAs(const char* path) const;

@@ -373,7 +373,6 @@ void JpegWriterTest::comparesWithAnExistingFile() {
     PendingJpeg jpeg;
     QCOMPARE(jpeg.sameBytesAs(ref.constData()), -1);
     QCOMPARE(savejpg_pending(out.constData(), &image, 100, &jpeg), IMG_OK);
-    QVERIFY(jpeg.flush());
     QCOMPARE(jpeg.sameBytesAs(ref.constData()), expected);
     QVERIFY(jpeg.commit());
     QCOMPARE(support::readAll(out), made);
@@ -445,7 +444,6 @@ void JpegWriterTest::savesOnAFatStick() {
 
     PendingJpeg first;
     QCOMPARE(savejpg_pending(at("Holiday.jpg").constData(), &image, 75, &first), IMG_OK);
-    QVERIFY(first.flush());
     QVERIFY(first.commit(false));
     QCOMPARE(entries(root), QStringList{"Holiday.jpg"});
     const QByteArray written = support::readAll(at("Holiday.jpg"));
