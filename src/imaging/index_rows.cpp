@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include "fast_paths.h"
+#ifdef IMAGING_X86_LEVELS
 #include <immintrin.h>
 #endif
 #include <numeric>
@@ -81,8 +82,7 @@ std::vector<std::uint8_t> paletteElements(std::span<const RGBQUAD> palette, int 
     return out;
 }
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define IMAGING_BYTE_PERMUTES 1
+#ifdef IMAGING_X86_LEVELS
 namespace {
 
 // 64 indices at a time: two permutes of 128 table bytes each, the index's
@@ -105,16 +105,11 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void lookup64(const std::
     }
 }
 
-bool bytePermutes() {
-    static const bool present = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                                __builtin_cpu_supports("avx512vbmi");
-    return present;
-}
 
 }  // namespace
 #endif
 
-TripleLookup::TripleLookup(const std::array<std::vector<std::uint8_t>, 3>& tables) {
+TripleLookup::TripleLookup(const std::array<std::vector<std::uint8_t>, 3>& tables) : level_(fastPaths().level) {
     for (std::size_t i = 0; i < 256; ++i) {
         for (std::size_t c = 0; c < 3; ++c) tables_[c][i] = i < tables[c].size() ? tables[c][i] : 0;
         words_[i] = tables_[0][i] | static_cast<std::uint32_t>(tables_[1][i]) << 8 | static_cast<std::uint32_t>(tables_[2][i]) << 16;
@@ -122,8 +117,8 @@ TripleLookup::TripleLookup(const std::array<std::vector<std::uint8_t>, 3>& table
 }
 
 void TripleLookup::apply(const std::uint8_t* in, int count, std::uint8_t* out0, std::uint8_t* out1, std::uint8_t* out2) const {
-#ifdef IMAGING_BYTE_PERMUTES
-    if (bytePermutes()) {
+#ifdef IMAGING_X86_LEVELS
+    if (level_ >= Level::Avx512) {
         std::uint8_t* const out[3] = {out0, out1, out2};
         lookup64(tables_, in, count, out);
         return;

@@ -2,6 +2,7 @@
 // the most significant bits: the one way into and out of that packing.
 #pragma once
 
+#include "fast_paths.h"
 #include "imaging.h"
 
 #include <array>
@@ -42,6 +43,7 @@ public:
 private:
     alignas(64) std::uint8_t tables_[3][256];
     std::uint32_t words_[256];
+    Level level_;
 };
 
 // Packs one index per byte into a row at 1, 2, 4 or 8 bits.

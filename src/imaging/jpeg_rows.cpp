@@ -1,5 +1,6 @@
 #include "jpeg_rows.h"
 
+#include "fast_paths.h"
 #include "index_rows.h"
 #include "pixel_rows.h"
 
@@ -163,7 +164,10 @@ private:
 std::unique_ptr<RowSource> paletteRows(const IndexRows& rows, std::span<const RGBQUAD> palette, bool gray) {
     const auto entries = palette.first(std::min(palette.size(), std::size_t{1} << rows.depth));
     std::array<std::vector<std::uint8_t>, 3> planes;
-    if (!gray && paletteYcc(entries, planes)) return std::make_unique<IndexedRows>(rows, planes);
+    if (!gray && fastPaths().ownConverter && paletteYcc(entries, planes)) {
+        notePathUse(PathUse::OwnConverter);
+        return std::make_unique<IndexedRows>(rows, planes);
+    }
     const int size = gray ? 1 : 4;
     auto expander = std::make_shared<const IndexExpander>(rows.depth, paletteElements(entries, size), size);
     return std::make_unique<PreparedRows>(gray ? JCS_GRAYSCALE : JCS_EXT_BGRX, size, rows.width,

@@ -2,6 +2,7 @@
 // more than reading and decoding them (several milliseconds for a screen-
 // sized image), so large buffers of freed images are kept for the next image
 // of a similar size: a batch of photos from one camera reuses one buffer.
+#include "fast_paths.h"
 #include "internal.h"
 
 #include <algorithm>
@@ -46,7 +47,7 @@ public:
     void give(void* bytes, std::size_t capacity) {
         {
             const std::lock_guard<std::mutex> lock(mutex_);
-            if (spares_.size() < kSpareCount && bytes_ + capacity <= kSpareBytes) {
+            if (fastPaths().recycling && spares_.size() < kSpareCount && bytes_ + capacity <= kSpareBytes) {
                 spares_.push_back({bytes, capacity});
                 bytes_ += capacity;
                 return;
@@ -99,11 +100,17 @@ PixelMemory pixelMemory(std::size_t size) {
         return std::shared_ptr<std::uint8_t>(q, [capacity](std::uint8_t* r) { spares().give(r, capacity); });
     };
     std::size_t capacity = 0;
-    if (void* p = spares().take(size, capacity)) return {keep(static_cast<std::uint8_t*>(p), capacity), false};
+    if (void* p = spares().take(size, capacity)) {
+        notePathUse(PathUse::RecycledBuffer);
+        return {keep(static_cast<std::uint8_t*>(p), capacity), false};
+    }
     capacity = pageRounded(size);
     void* p = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) return {};
-    if (capacity >= kHugeFrom) ::madvise(p, capacity, MADV_HUGEPAGE);
+    if (capacity >= kHugeFrom && fastPaths().hugePages) {
+        ::madvise(p, capacity, MADV_HUGEPAGE);
+        notePathUse(PathUse::HugePages);
+    }
     return {keep(static_cast<std::uint8_t*>(p), capacity), true};
 }
 

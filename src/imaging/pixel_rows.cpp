@@ -1,5 +1,6 @@
 #include "pixel_rows.h"
 
+#include "fast_paths.h"
 #include "index_rows.h"
 
 #include <algorithm>
@@ -34,14 +35,6 @@ constexpr bool exactFor(std::uint32_t (*f)(std::uint32_t), std::uint32_t max) {
 }
 static_assert(exactFor(from5, 31) && exactFor(from6, 63));
 
-// Where the processor has wider vectors than every x86-64 has, the loops
-// below are also built for them, and the wider build is picked at start-up.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define IMAGING_WIDER_VECTORS __attribute__((target_clones("avx2", "default")))
-#else
-#define IMAGING_WIDER_VECTORS
-#endif
-
 // 5-5-5 and 5-6-5 pixels, the usual 16-bit kinds. Every step fits 16 bits,
 // so the vectorised loop works on eight (or sixteen) pixels at a time.
 template <unsigned GreenBits>
@@ -58,8 +51,26 @@ inline void decode16(const std::uint8_t* in, int width, std::uint8_t* out) {
     }
 }
 
-IMAGING_WIDER_VECTORS void decode555(const std::uint8_t* in, int width, std::uint8_t* out) { decode16<5>(in, width, out); }
-IMAGING_WIDER_VECTORS void decode565(const std::uint8_t* in, int width, std::uint8_t* out) { decode16<6>(in, width, out); }
+using Decode16 = void (*)(const std::uint8_t*, int, std::uint8_t*);
+
+template <unsigned GreenBits>
+void decode16Plain(const std::uint8_t* in, int width, std::uint8_t* out) { decode16<GreenBits>(in, width, out); }
+
+#ifdef IMAGING_X86_LEVELS
+template <unsigned GreenBits>
+__attribute__((target("avx2"))) void decode16Avx2(const std::uint8_t* in, int width, std::uint8_t* out) {
+    decode16<GreenBits>(in, width, out);
+}
+#endif
+
+template <unsigned GreenBits>
+Decode16 decode16For(Level level) {
+#ifdef IMAGING_X86_LEVELS
+    if (level >= Level::Avx2) return decode16Avx2<GreenBits>;
+#endif
+    (void)level;
+    return decode16Plain<GreenBits>;
+}
 
 constexpr int kOne = 8192;  // 1.0 in the 64-bit format's fixed point
 
@@ -110,10 +121,12 @@ MaskDecoder::MaskDecoder(const BmpFormat& f, bool composite)
     }
     if (!composite && bytes_ == 2 && b == 0x001F && (r == 0x7C00 && g == 0x03E0)) {
         kind_ = Kind::Rgb555;
+        decode16_ = decode16For<5>(fastPaths().level);
         return;
     }
     if (!composite && bytes_ == 2 && b == 0x001F && (r == 0xF800 && g == 0x07E0)) {
         kind_ = Kind::Rgb565;
+        decode16_ = decode16For<6>(fastPaths().level);
         return;
     }
     for (std::size_t c = 0; c < 4; ++c) {
@@ -148,10 +161,8 @@ void MaskDecoder::decode(const std::uint8_t* in, int width, std::uint8_t* out) c
         std::memcpy(out, in, static_cast<std::size_t>(width) * 4);
         return;
     case Kind::Rgb555:
-        decode555(in, width, out);
-        return;
     case Kind::Rgb565:
-        decode565(in, width, out);
+        decode16_(in, width, out);
         return;
     case Kind::Table16:
         for (int x = 0; x < width; ++x) store32(out + 4 * x, table_[load16(in + 2 * x)]);

@@ -31,6 +31,7 @@ private:
     std::array<ChannelMask, 4> masks_{};  // red, green, blue, alpha
     std::array<std::vector<std::uint8_t>, 4> scale_;  // channel value to 8 bits, for channels up to 16 bits wide
     std::vector<std::uint32_t> table_;  // every 16-bit pixel as B, G, R, X
+    void (*decode16_)(const std::uint8_t*, int, std::uint8_t*) = nullptr;  // 5-5-5 or 5-6-5, at the level in force
 };
 
 // Real alpha needs at least one pixel with alpha bits set: an all-zero alpha

@@ -1,5 +1,7 @@
 #include "second_processor.h"
 
+#include "fast_paths.h"
+
 #include <atomic>
 #include <memory>
 #include <system_error>
@@ -53,12 +55,12 @@ BusyConversion::~BusyConversion() { g_busy.fetch_sub(1); }
 
 bool processorFree() {
     static const int processors = static_cast<int>(std::thread::hardware_concurrency());
-    return g_busy.load() < processors;
+    return fastPaths().secondProcessor && g_busy.load() < processors;
 }
 
 void shareWork(int pieces, const std::function<void(int)>& fn) {
     auto shared = std::make_shared<Shared>(pieces, fn);
-    if (pieces > 1 && processorFree()) startHelper([shared] { work(*shared); });
+    if (pieces > 1 && processorFree() && startHelper([shared] { work(*shared); })) notePathUse(PathUse::HelperThread);
     work(*shared);
     for (int w = shared->working.load(); w != 0; w = shared->working.load()) shared->working.wait(w);
 }

@@ -18,3 +18,8 @@ void imaging_force_plain_files(bool on);
 // The most memory one picture may hold at once, in place of half the
 // machine's (0: the machine's again), so tests show both sides of the limit.
 void imaging_set_memory_limit(unsigned long long bytes);
+
+// Paths as PELLICOR_FAST_PATHS would set them, starting from everything the
+// machine offers ("plain", "avx2,no-recycling", "none"); null: the
+// environment's again. False when the spec holds a word it does not know.
+bool imaging_force_fast_paths(const char* spec);
