@@ -7,6 +7,7 @@
 // --keep writes the generated bitmaps to DIR (for comparing other tools);
 // --batch only writes 200 photo-like 24-bit 1024x768 bitmaps to DIR.
 #include "bmp_writer.h"
+#include "image_rows.h"
 #include "imaging.h"
 #include "load_sequence.h"
 
@@ -75,8 +76,9 @@ Pixels decoded(const std::string& in) {
     const bool gray = savesAsGray(&image);
     px.components = gray ? 1 : 3;
     px.data.reserve(static_cast<std::size_t>(px.width) * px.height * px.components);
+    const support::ImageRows rows = support::rowsOf(image);
     for (int y = 0; y < px.height; ++y) {
-        const std::uint8_t* row = image.row(y);
+        const std::uint8_t* row = rows.row(y);
         for (int x = 0; x < px.width; ++x) {
             if (image.depth() == 24) {
                 px.data.insert(px.data.end(), row + 3 * x, row + 3 * x + 3);

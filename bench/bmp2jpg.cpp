@@ -5,6 +5,7 @@
 //   bmp2jpg [-q N] [-j JOBS] -d OUTDIR IN.bmp...
 // A batch converts JOBS files at a time (default: one per processor).
 #include "file_io.h"
+#include "image_rows.h"
 #include "imaging.h"
 #include "load_sequence.h"
 
@@ -34,8 +35,9 @@ bool writePnm(const std::string& path, const ImageDescriptor& image) {
     std::string out = "P" + std::to_string(gray ? 5 : 6) + "\n" + std::to_string(image.width()) + " " +
                       std::to_string(image.height()) + "\n255\n";
     const auto palette = image.palette();
+    const support::ImageRows rows = support::rowsOf(image);
     for (int y = 0; y < image.height(); ++y) {
-        const std::uint8_t* row = image.row(y);
+        const std::uint8_t* row = rows.row(y);
         for (int x = 0; x < image.width(); ++x) {
             RGBQUAD c{};
             if (!indexed) {

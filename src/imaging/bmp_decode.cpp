@@ -35,28 +35,21 @@ int readPalette(const SourceFile& file, const BmpFormat& f, std::vector<RGBQUAD>
     return IMG_OK;
 }
 
-std::uint64_t lastRowBytes(const BmpFormat& f) {
-    return (static_cast<std::uint64_t>(f.width) * static_cast<unsigned>(f.bitCount) + 7) / 8;
+// Uncompressed rows as the file stores them.
+StoredRows storedRows(const BmpFormat& f) {
+    StoredRows s;
+    s.offset = f.pixelOffset;
+    s.stride = static_cast<std::size_t>(f.fileStride);
+    s.rows = static_cast<std::size_t>(f.height);
+    s.lastRow = static_cast<std::size_t>((static_cast<std::uint64_t>(f.width) * static_cast<unsigned>(f.bitCount) + 7) / 8);
+    s.topDown = f.topDown;
+    return s;
 }
 
-// Uncompressed rows must all be there; the last one may lack its padding.
+// Every uncompressed row must be in the file.
 bool pixelsPresent(const BmpFormat& f, std::uint64_t fileSize) {
-    return f.pixelOffset + f.fileStride * static_cast<std::uint64_t>(f.height - 1) + lastRowBytes(f) <= fileSize;
-}
-
-// Every uncompressed row into `out`, the top row first (see ImageData). The
-// last row of the file may lack its padding, which reads as zero.
-int readRows(const SourceFile& file, const BmpFormat& f, std::uint8_t* out, bool fresh) {
-    const auto stride = static_cast<std::size_t>(f.fileStride);
-    const auto rows = static_cast<std::size_t>(f.height);
-    const auto lastRow = static_cast<std::size_t>(lastRowBytes(f));
-    if (!f.topDown) return file.readRowsReversed(f.pixelOffset, stride, rows, lastRow, out, fresh);
-    const std::size_t whole = stride * rows;
-    std::size_t got = 0;
-    if (int rc = file.readInto(f.pixelOffset, out, whole, fresh, got)) return rc;
-    if (got < whole - stride + lastRow) return IMG_ERR_TRUNCATED;
-    std::fill(out + got, out + whole, std::uint8_t{0});
-    return IMG_OK;
+    const StoredRows s = storedRows(f);
+    return fileSize >= s.offset && s.holds(0, s.rows, fileSize - s.offset);
 }
 
 // Indexed rows into a deeper indexed buffer, or into colour.
@@ -87,12 +80,12 @@ int readAllRows(const SourceFile& file, const BmpFormat& f, PixelBytes& out) {
     if (!memory.bytes) return IMG_ERR_NO_MEMORY;
     out.bytes = std::move(memory.bytes);
     out.size = static_cast<std::size_t>(size);
-    return readRows(file, f, out.bytes.get(), memory.fresh);
+    return file.readRows(storedRows(f), out.bytes.get(), memory.fresh);
 }
 
 // Rows with the buffer's own layout go straight from the file into it.
 int loadInPlace(const SourceFile& file, const BmpFormat& f, ImageData& d) {
-    return readRows(file, f, d.pixels.get(), d.fresh);
+    return file.readRows(storedRows(f), d.pixels.get(), d.untouched());
 }
 
 // 16-, 32- and 64-bit pixels stay as the file has them until their rows are used.
@@ -102,8 +95,7 @@ int loadKept(const SourceFile& file, const BmpFormat& f, ImageData& d) {
     const bool composite = f.alphaMask && anyAlpha(f, kept.bytes.get());
     auto rows = std::make_shared<FileRows>(
         FileRows{std::move(kept.bytes), static_cast<std::size_t>(f.fileStride), f.height, f.width, MaskDecoder(f, composite)});
-    d.pending = std::make_shared<PendingRows>();
-    d.pending->file = std::move(rows);
+    d.contents = contents::Kept{std::move(rows)};
     return IMG_OK;
 }
 
@@ -113,7 +105,7 @@ int loadDecoded(const SourceFile& file, const BmpFormat& f, const std::vector<RG
     PixelBytes bytes;
     if (!rle)
         if (int rc = readAllRows(file, f, bytes)) return rc;
-    if (d.fresh) prefault(d.pixels.get(), d.stride * static_cast<std::size_t>(d.height));
+    if (d.untouched()) prefault(d.pixels.get(), d.stride * static_cast<std::size_t>(d.height));
     if (rle) return decodeRle(file, f, palette256, d);
     widenIndexedRows({{bytes.bytes.get(), bytes.size}, f, palette256, d});
     return IMG_OK;
@@ -167,9 +159,11 @@ int loadInto(const char* filename, ImageDescriptor* image, std::uint64_t& needed
     const int rc = sameLayout ? loadInPlace(file, format, d)
                    : kept     ? loadKept(file, format, d)
                               : loadDecoded(file, format, colours, d);
-    if (!kept) d.fresh = false;
-    if (rc != IMG_OK) return rc;
-    if (!kept) d.pending.reset();  // every row written
+    if (rc != IMG_OK) {
+        d.contents = contents::Junk{};  // whatever the reading left
+        return rc;
+    }
+    if (!kept) d.contents = contents::Filled{};
 
     d.palette = d.depth == 24 ? std::vector<RGBQUAD>{} : fullPalette(colours, d.depth);
     d.xPelsPerMeter = format.info.biXPelsPerMeter;

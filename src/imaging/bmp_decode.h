@@ -3,7 +3,9 @@
 
 #include "bmp_format.h"
 #include "index_rows.h"
-#include "internal.h"
+#include "errors.h"
+#include "image_data.h"
+#include "pixel_memory.h"
 
 #include <span>
 

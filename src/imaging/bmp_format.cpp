@@ -1,6 +1,8 @@
 #include "bmp_format.h"
 
-#include "internal.h"
+#include "bytes.h"
+#include "errors.h"
+#include "image_data.h"
 
 #include <algorithm>
 #include <bit>

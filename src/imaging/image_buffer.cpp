@@ -1,6 +1,7 @@
 // Image descriptors: allocation, sharing, release, and 1-bit widening.
-#include "index_rows.h"
-#include "internal.h"
+#include "errors.h"
+#include "image_data.h"
+#include "pixel_memory.h"
 #include "testing_hooks.h"
 
 #include <algorithm>
@@ -16,34 +17,10 @@ using imaging::ImageAccess;
 using imaging::ImageData;
 using imaging::isIndexedDepth;
 
-const char* imaging_strerror(int code) {
-    switch (code) {
-    case IMG_OK: return "success";
-    case IMG_ERR_OPEN: return "the file is missing or cannot be read";
-    case IMG_ERR_NOT_BMP: return "the file is not a bitmap";
-    case IMG_ERR_UNSUPPORTED: return "this kind of bitmap is not supported";
-    case IMG_ERR_CORRUPT: return "the bitmap is damaged";
-    case IMG_ERR_TRUNCATED: return "the bitmap is cut short";
-    case IMG_ERR_NO_MEMORY: return "not enough memory for the image";
-    case IMG_ERR_BAD_IMAGE: return "unusable image descriptor";
-    case IMG_ERR_MISMATCH: return "the image does not match the file";
-    case IMG_ERR_WRITE: return "the JPEG file cannot be written";
-    case IMG_ERR_TOO_LARGE: return "the image is too large for a JPEG file";
-    case IMG_ERR_READ: return "the file could not be read";
-    default: return "unknown error";
-    }
-}
-
 namespace {
-thread_local int g_osError = 0;
-thread_local std::uint64_t g_bytesNeeded = 0;
 std::atomic<unsigned long long> g_memoryLimit{0};
 }  // namespace
 
-void imaging::noteOsError(int error) { g_osError = error; }
-int imaging_os_error() { return g_osError; }
-void imaging::noteBytesNeeded(std::uint64_t bytes) { g_bytesNeeded = bytes; }
-unsigned long long imaging_bytes_needed() { return g_bytesNeeded; }
 void imaging_set_memory_limit(unsigned long long bytes) { g_memoryLimit = bytes; }
 
 std::uint64_t imaging::memoryLimit() {
@@ -63,19 +40,12 @@ std::uint64_t imaging::memoryLimit() {
 int ImageDescriptor::width() const { return d_ ? d_->width : 0; }
 int ImageDescriptor::height() const { return d_ ? d_->height : 0; }
 int ImageDescriptor::depth() const { return d_ ? d_->depth : 0; }
-std::size_t ImageDescriptor::stride() const { return d_ ? d_->stride : 0; }
 std::int32_t ImageDescriptor::xPelsPerMeter() const { return d_ ? d_->xPelsPerMeter : 0; }
 std::int32_t ImageDescriptor::yPelsPerMeter() const { return d_ ? d_->yPelsPerMeter : 0; }
 
 std::span<const RGBQUAD> ImageDescriptor::palette() const {
     if (!d_) return {};
     return d_->palette;
-}
-
-const std::uint8_t* ImageDescriptor::row(int y) const {
-    if (!d_ || y < 0 || y >= d_->height) return nullptr;
-    imaging::completeBuffer(*d_);
-    return imaging::bufferRow(*d_, y);
 }
 
 namespace imaging {
@@ -106,9 +76,11 @@ int allocimage(ImageDescriptor* image, int width, int height, int bppixel) {
     auto made = std::make_shared<ImageData>();
     ImageData& d = *made;
     d.pixels = std::move(memory.bytes);
-    d.fresh = memory.fresh;
-    // A recycled buffer is cleared when first used, unless a load fills it first.
-    if (!memory.fresh) d.pending = std::make_shared<imaging::PendingRows>();
+    // A recycled buffer is never cleared: a load fills it, and until then its picture is all zeros.
+    if (memory.fresh)
+        d.contents = imaging::contents::Untouched{};
+    else
+        d.contents = imaging::contents::Junk{};
     d.width = width;
     d.height = height;
     d.depth = bppixel;
@@ -143,16 +115,16 @@ int convert1bitto8bit(const ImageDescriptor* srcimg, ImageDescriptor* desimg) {
         src.pixels == dst.pixels)
         return IMG_ERR_MISMATCH;
 
-    // The 8-bit rows are unpacked only if asked for: savejpg reads the
-    // packed ones, a quarter of a megabyte in place of two for a screenful.
-    imaging::completeBuffer(src);
+    // savejpg reads the packed rows: a quarter of a megabyte in place of two for a screenful.
     const std::size_t size = src.stride * static_cast<std::size_t>(src.height);
     imaging::PixelMemory copy = imaging::pixelMemory(size);
     if (!copy.bytes) return IMG_ERR_NO_MEMORY;
-    std::copy_n(src.pixels.get(), size, copy.bytes.get());
-    auto pending = std::make_shared<imaging::PendingRows>();
-    pending->packed = std::make_shared<const imaging::PackedRows>(imaging::PackedRows{std::move(copy.bytes), src.stride, 1});
-    dst.pending = std::move(pending);
+    if (std::holds_alternative<imaging::contents::Junk>(src.contents))
+        std::fill_n(copy.bytes.get(), size, std::uint8_t{0});
+    else
+        std::copy_n(src.pixels.get(), size, copy.bytes.get());
+    dst.contents = imaging::contents::Packed{
+        std::make_shared<const imaging::PackedRows>(imaging::PackedRows{std::move(copy.bytes), src.stride, 1})};
     dst.palette = imaging::fullPalette(src.palette, 8);
     dst.xPelsPerMeter = src.xPelsPerMeter;
     dst.yPelsPerMeter = src.yPelsPerMeter;

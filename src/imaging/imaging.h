@@ -106,9 +106,6 @@ public:
     int width() const;
     int height() const;
     int depth() const;
-    std::size_t stride() const;
-    // Row y counted from the top of the image; null outside it.
-    const std::uint8_t* row(int y) const;
     std::span<const RGBQUAD> palette() const;  // 2^depth entries for indexed depths
     std::int32_t xPelsPerMeter() const;
     std::int32_t yPelsPerMeter() const;
@@ -176,8 +173,7 @@ int allocimage(ImageDescriptor* image, int width, int height, int bppixel);
 // alpha composited onto white; indexed sources load into an indexed buffer at
 // least as deep as the file (or into a 24-bit one) and bring their palette.
 // Every byte is read before it returns. (16-, 32- and 64-bit pixels are kept
-// as the file has them and turned into the buffer's rows when those are
-// first asked for; savejpg encodes them without that step.) Those rows, like
+// as the file has them, and savejpg encodes them from there.) Those rows, like
 // an RLE stream as it is read, count with the buffer against allocimage's
 // limit: over it, IMG_ERR_NO_MEMORY. An RLE stream is read only as far as
 // the picture needs, and never past what the largest legal encoding of
@@ -185,8 +181,7 @@ int allocimage(ImageDescriptor* image, int width, int height, int bppixel);
 int loadbmp(const char* filename, ImageDescriptor* image);
 
 // Fills the allocated 8-bit *desimg from the 1-bit *srcimg of the same size.
-// (It keeps a copy of the packed rows and unpacks them when its rows are
-// first asked for; savejpg encodes the packed ones.)
+// (It keeps a copy of the packed rows, and savejpg encodes them from there.)
 int convert1bitto8bit(const ImageDescriptor* srcimg, ImageDescriptor* desimg);
 
 // Makes *desimg describe the same image as *srcimg.

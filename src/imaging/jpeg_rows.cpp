@@ -18,11 +18,13 @@ namespace {
 // their own gray levels.
 class BufferRows final : public RowSource {
 public:
-    BufferRows(const ImageData& d, J_COLOR_SPACE space, int components) : RowSource(space, components), d_(d) {}
-    JSAMPROW row(int y) override { return bufferRow(d_, y); }
+    BufferRows(const std::uint8_t* base, std::size_t stride, J_COLOR_SPACE space, int components)
+        : RowSource(space, components), base_(base), stride_(stride) {}
+    JSAMPROW row(int y) override { return const_cast<JSAMPROW>(base_ + static_cast<std::size_t>(y) * stride_); }
 
 private:
-    const ImageData& d_;
+    const std::uint8_t* base_;
+    std::size_t stride_;
 };
 
 // Rows made for libjpeg a row at a time, while they are hot in the cache.
@@ -182,18 +184,40 @@ bool indicesAreLevels(const ImageData& d) {
     return true;
 }
 
+// Rows in the buffer's layout from `base`, `stride` apart.
+std::unique_ptr<RowSource> bufferRows(const ImageData& d, const std::uint8_t* base, std::size_t stride, bool gray) {
+    if (d.depth == 24) return std::make_unique<BufferRows>(base, stride, JCS_EXT_BGR, 3);
+    if (gray && indicesAreLevels(d)) return std::make_unique<BufferRows>(base, stride, JCS_GRAYSCALE, 1);
+    return paletteRows({base, stride, d.depth, d.width}, d.palette, gray);
+}
+
+// A picture of zeros (a buffer nothing was loaded into): one row of them, for every row.
+class ZeroRows final : public RowSource {
+public:
+    ZeroRows(std::unique_ptr<std::uint8_t[]> zeros, std::unique_ptr<RowSource> rows)
+        : RowSource(rows->space, rows->components), zeros_(std::move(zeros)), rows_(std::move(rows)) {}
+    JSAMPROW row(int y) override { return rows_->row(y); }
+    void started(j_compress_ptr cinfo) override { rows_->started(cinfo); }
+
+private:
+    std::unique_ptr<std::uint8_t[]> zeros_;
+    std::unique_ptr<RowSource> rows_;
+};
+
 }  // namespace
 
 std::unique_ptr<RowSource> rowsOf(const ImageData& d, bool gray) {
-    if (d.pending && d.pending->file) return decodedRows(*d.pending->file);
-    if (d.pending && d.pending->packed) {
-        const PackedRows& packed = *d.pending->packed;
-        return paletteRows({packed.bytes.get(), packed.stride, packed.depth, d.width}, d.palette, gray);
+    if (const auto* kept = std::get_if<contents::Kept>(&d.contents)) return decodedRows(*kept->rows);
+    if (const auto* packed = std::get_if<contents::Packed>(&d.contents)) {
+        const PackedRows& rows = *packed->rows;
+        return paletteRows({rows.bytes.get(), rows.stride, rows.depth, d.width}, d.palette, gray);
     }
-    completeBuffer(d);
-    if (d.depth == 24) return std::make_unique<BufferRows>(d, JCS_EXT_BGR, 3);
-    if (gray && indicesAreLevels(d)) return std::make_unique<BufferRows>(d, JCS_GRAYSCALE, 1);
-    return paletteRows({d.pixels.get(), d.stride, d.depth, d.width}, d.palette, gray);
+    if (std::holds_alternative<contents::Junk>(d.contents)) {
+        auto zeros = std::make_unique<std::uint8_t[]>(d.stride);  // value-initialised
+        std::unique_ptr<RowSource> rows = bufferRows(d, zeros.get(), 0, gray);
+        return std::make_unique<ZeroRows>(std::move(zeros), std::move(rows));
+    }
+    return bufferRows(d, d.pixels.get(), d.stride, gray);
 }
 
 }  // namespace imaging

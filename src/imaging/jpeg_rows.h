@@ -1,7 +1,7 @@
 // The rows savejpg hands libjpeg, for every kind of image.
 #pragma once
 
-#include "internal.h"
+#include "image_data.h"
 
 #include <cstdio>  // jpeglib.h needs FILE and size_t
 #include <jpeglib.h>

@@ -1,6 +1,7 @@
 // savejpg: libjpeg-turbo's compressor behind an all-or-nothing file write.
 #include "file_io.h"
-#include "internal.h"
+#include "errors.h"
+#include "image_data.h"
 #include "jpeg_rows.h"
 #include "second_processor.h"
 #include "target_file.h"

@@ -3,7 +3,7 @@
 // sized image), so large buffers of freed images are kept for the next image
 // of a similar size: a batch of photos from one camera reuses one buffer.
 #include "fast_paths.h"
-#include "internal.h"
+#include "pixel_memory.h"
 
 #include <algorithm>
 #include <cstdlib>

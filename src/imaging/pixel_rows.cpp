@@ -192,35 +192,4 @@ bool anyAlpha(const BmpFormat& f, const std::uint8_t* pixels) {
     return false;
 }
 
-void completeBuffer(const ImageData& d) {
-    const std::shared_ptr<PendingRows> pending = d.pending;
-    if (!pending) return;
-    std::call_once(pending->once, [&d, &pending] {
-        const std::size_t size = d.stride * static_cast<std::size_t>(d.height);
-        if (pending->packed) {
-            const PackedRows& packed = *pending->packed;
-            const IndexExpander unpack = IndexExpander::indices(packed.depth);
-            for (int y = 0; y < d.height; ++y) {
-                std::uint8_t* out = bufferRow(d, y);
-                unpack.expand(packed.row(y), d.width, out);
-                std::fill(out + d.width, out + d.stride, std::uint8_t{0});
-            }
-            return;
-        }
-        if (!pending->file) {
-            std::memset(d.pixels.get(), 0, size);
-            return;
-        }
-        const FileRows& file = *pending->file;
-        if (d.fresh) prefault(d.pixels.get(), size);
-        std::vector<std::uint8_t> row(static_cast<std::size_t>(d.width) * 4);
-        for (int y = 0; y < d.height; ++y) {
-            file.decoder.decode(file.row(y), d.width, row.data());
-            std::uint8_t* out = bufferRow(d, y);
-            for (int x = 0; x < d.width; ++x) std::memcpy(out + 3 * x, &row[4 * static_cast<std::size_t>(x)], 3);
-            std::fill(out + 3 * static_cast<std::size_t>(d.width), out + d.stride, std::uint8_t{0});
-        }
-    });
-}
-
 }  // namespace imaging

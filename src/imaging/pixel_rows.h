@@ -5,7 +5,8 @@
 #pragma once
 
 #include "bmp_format.h"
-#include "internal.h"
+#include "bytes.h"
+#include "image_data.h"
 
 #include <array>
 #include <vector>

@@ -1,12 +1,12 @@
 #include "source_file.h"
 
 #include "imaging.h"
-#include "internal.h"
+#include "errors.h"
+#include "pixel_memory.h"
 #include "second_processor.h"
-#include "testing_hooks.h"
+#include "file_ops.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <new>
@@ -14,14 +14,6 @@
 #include <sys/uio.h>
 #include <vector>
 #include <unistd.h>
-
-namespace {
-
-std::atomic<long long> g_failReadsFrom{-1};
-
-}  // namespace
-
-void imaging_fail_reads_from(long long offset) { g_failReadsFrom = offset; }
 
 namespace imaging {
 
@@ -55,13 +47,10 @@ int SourceFile::open(const char* path) {
 int SourceFile::readSome(std::uint64_t offset, std::uint8_t* out, std::size_t max, std::size_t& got) const {
     got = 0;
     if (fd_ < 0) return IMG_ERR_READ;
-    const long long failFrom = g_failReadsFrom;
     while (got < max) {
-        const std::uint64_t at = offset + got;
-        if (failFrom >= 0 && at + (max - got) > static_cast<std::uint64_t>(failFrom)) return noteOsError(EIO), IMG_ERR_READ;
         // One call moves at most about 2 GiB.
         const std::size_t chunk = std::min<std::size_t>(max - got, std::size_t{1} << 30);
-        const ssize_t n = ::pread(fd_, out + got, chunk, static_cast<off_t>(at));
+        const ssize_t n = fileOps().pread(fd_, out + got, chunk, static_cast<off_t>(offset + got));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return noteOsError(errno), IMG_ERR_READ;
         if (n == 0) break;
@@ -79,6 +68,10 @@ int SourceFile::readAt(std::uint64_t offset, std::uint8_t* out, std::size_t coun
 namespace {
 
 constexpr std::size_t kChunk = 256 * 1024;
+// Reads into new memory from this size on are shared with a second
+// processor, in pieces of about kPiece bytes.
+constexpr std::size_t kShareFrom = std::size_t{4} << 20;
+constexpr std::size_t kPiece = std::size_t{1} << 20;
 
 // A buffer that stays in the cache, for the calling thread.
 std::uint8_t* chunkBuffer() {
@@ -89,55 +82,42 @@ std::uint8_t* chunkBuffer() {
 
 }  // namespace
 
-int SourceFile::readRange(std::uint64_t offset, std::uint8_t* out, std::size_t max, bool fresh, std::size_t& got) const {
-    // The kernel writing pages the process has never touched costs as much
-    // again as the process writing them; through a buffer that stays in the
-    // cache, only the process touches them, once.
-    std::uint8_t* chunk = fresh && max > kChunk ? chunkBuffer() : nullptr;
-    if (chunk == nullptr) return readSome(offset, out, max, got);
-    prefault(out, max);
-    got = 0;
-    while (got < max) {
-        const std::size_t want = std::min(kChunk, max - got);
-        std::size_t part = 0;
-        if (int rc = readSome(offset + got, chunk, want, part)) return rc;
-        std::copy_n(chunk, part, out + got);
-        got += part;
-        if (part < want) break;  // the file ends here
-    }
-    return IMG_OK;
+// How rows are read depends on where they go, and is decided here only:
+// - Memory in use already (a recycled buffer): straight into place by the
+//   kernel, many rows a call. Touching the pages again costs nothing.
+// - New pages: the kernel writing pages the process never touched costs as
+//   much again as the process writing them, so the rows go through a small
+//   buffer that stays in the cache, and the process touches each page once.
+//   From kShareFrom on, a second processor takes a share of the pieces, when
+//   one is free: touching new pages takes one processor several milliseconds.
+//   (Into warm memory a second thread does not speed up a copy.)
+int SourceFile::readRows(const StoredRows& rows, std::uint8_t* out, bool fresh) const {
+    if (!fresh) return scatterRows(rows, out);
+    prefault(out, rows.bytes());
+    const std::size_t perPiece = std::max<std::size_t>(1, kPiece / rows.stride);
+    if (rows.bytes() < kShareFrom || rows.rows <= perPiece || !processorFree()) return copyRows(rows, 0, rows.rows, out);
+    return shareRows(rows, perPiece, out);
 }
 
-int SourceFile::readInto(std::uint64_t offset, std::uint8_t* out, std::size_t max, bool fresh, std::size_t& got) const {
-    // A large read into new pages is shared with a second processor, a piece
-    // at a time: touching new pages takes one processor several milliseconds.
-    // (Into warm memory, it is a copy that a second thread does not speed up.)
-    constexpr std::size_t kShareFrom = std::size_t{4} << 20;
-    constexpr std::size_t kPiece = std::size_t{1} << 20;
-    if (max < kShareFrom || !fresh || !processorFree()) return readRange(offset, out, max, fresh, got);
-    const int pieces = static_cast<int>((max + kPiece - 1) / kPiece);
-    std::vector<int> rcs(static_cast<std::size_t>(pieces), IMG_OK);
-    std::vector<int> errors(rcs.size(), 0);
-    std::vector<std::size_t> gots(static_cast<std::size_t>(pieces), 0);
-    shareWork(pieces, [&](int i) {
-        const std::size_t at = static_cast<std::size_t>(i) * kPiece;
-        const auto k = static_cast<std::size_t>(i);
-        rcs[k] = readRange(offset + at, out + at, std::min(kPiece, max - at), fresh, gots[k]);
+int SourceFile::shareRows(const StoredRows& rows, std::size_t perPiece, std::uint8_t* out) const {
+    const std::size_t pieces = (rows.rows + perPiece - 1) / perPiece;
+    std::vector<int> rcs(pieces, IMG_OK);
+    std::vector<int> errors(pieces, 0);
+    shareWork(static_cast<int>(pieces), [&](int piece) {
+        const auto k = static_cast<std::size_t>(piece);
+        const std::size_t first = k * perPiece;
+        rcs[k] = copyRows(rows, first, std::min(perPiece, rows.rows - first), out);
         if (rcs[k] != IMG_OK) errors[k] = imaging_os_error();
     });
-    got = 0;
-    for (std::size_t k = 0; k < rcs.size(); ++k) {
+    for (std::size_t k = 0; k < pieces; ++k)
         // The system's reason was kept by whichever thread read the piece.
         if (rcs[k] != IMG_OK) return noteOsError(errors[k]), rcs[k];
-        got += gots[k];
-        if (gots[k] < std::min(kPiece, max - k * kPiece)) break;  // the file ends in this piece
-    }
     return IMG_OK;
 }
 
-int SourceFile::reverseRows(std::uint64_t offset, std::size_t stride, std::size_t first, std::size_t count,
-                            std::size_t rows, std::size_t lastRow, std::uint8_t* out) const {
-    // Rows go through a small buffer (a single wide row through one of its own).
+int SourceFile::copyRows(const StoredRows& rows, std::size_t first, std::size_t count, std::uint8_t* out) const {
+    const std::size_t stride = rows.stride;
+    // A single row wider than the small buffer gets one of its own.
     std::unique_ptr<std::uint8_t[]> wide;
     std::uint8_t* chunk = stride <= kChunk ? chunkBuffer() : nullptr;
     if (chunk == nullptr) {
@@ -149,33 +129,29 @@ int SourceFile::reverseRows(std::uint64_t offset, std::size_t stride, std::size_
     for (std::size_t i = first; i < first + count; i += perChunk) {
         const std::size_t n = std::min(perChunk, first + count - i);
         std::size_t got = 0;
-        if (int rc = readSome(offset + i * stride, chunk, n * stride, got)) return rc;
-        const bool last = i + n == rows;
-        if (got < n * stride && !(last && got >= (n - 1) * stride + lastRow)) return IMG_ERR_TRUNCATED;
+        if (int rc = readSome(rows.offset + i * stride, chunk, n * stride, got)) return rc;
+        if (!rows.holds(i, n, got)) return IMG_ERR_TRUNCATED;
         std::fill(chunk + got, chunk + n * stride, std::uint8_t{0});
-        for (std::size_t r = 0; r < n; ++r)
-            std::copy_n(chunk + r * stride, stride, out + (rows - 1 - (i + r)) * stride);
+        for (std::size_t r = 0; r < n; ++r) std::copy_n(chunk + r * stride, stride, out + rows.place(i + r));
     }
     return IMG_OK;
 }
 
-int SourceFile::scatterRows(std::uint64_t offset, std::size_t stride, std::size_t rows, std::size_t lastRow,
-                            std::uint8_t* out) const {
+int SourceFile::scatterRows(const StoredRows& rows, std::uint8_t* out) const {
     // One call places up to kBatch rows, each straight into its place: one
     // copy, by the kernel, as a single read would make.
     constexpr std::size_t kBatch = 512;  // within every system's limit on vectors
+    const std::size_t stride = rows.stride;
     const std::size_t batch = std::min(kBatch, std::max<std::size_t>(1, (std::size_t{1} << 30) / stride));
     std::vector<iovec> iov(batch);
-    const long long failFrom = g_failReadsFrom;
-    for (std::size_t i = 0; i < rows; i += batch) {
-        const std::size_t n = std::min(batch, rows - i);
-        for (std::size_t r = 0; r < n; ++r) iov[r] = {out + (rows - 1 - (i + r)) * stride, stride};
-        const std::uint64_t at = offset + i * stride;
+    for (std::size_t i = 0; i < rows.rows; i += batch) {
+        const std::size_t n = std::min(batch, rows.rows - i);
+        for (std::size_t r = 0; r < n; ++r) iov[r] = {out + rows.place(i + r), stride};
+        const std::uint64_t at = rows.offset + i * stride;
         const std::size_t want = n * stride;
-        if (failFrom >= 0 && at + want > static_cast<std::uint64_t>(failFrom)) return noteOsError(EIO), IMG_ERR_READ;
         ssize_t got;
         do {
-            got = ::preadv(fd_, iov.data(), static_cast<int>(n), static_cast<off_t>(at));
+            got = fileOps().preadv(fd_, iov.data(), static_cast<int>(n), static_cast<off_t>(at));
         } while (got < 0 && errno == EINTR);
         if (got < 0) return noteOsError(errno), IMG_ERR_READ;
         // Cut short: finish row by row, to find whether the file ends here.
@@ -187,37 +163,12 @@ int SourceFile::scatterRows(std::uint64_t offset, std::size_t stride, std::size_
             if (part == 0) break;
             done += part;
         }
+        if (!rows.holds(i, n, done)) return IMG_ERR_TRUNCATED;
         if (done < want) {
-            const bool last = i + n == rows;
-            if (!last || done < want - stride + lastRow) return IMG_ERR_TRUNCATED;
-            std::uint8_t* top = static_cast<std::uint8_t*>(iov[n - 1].iov_base);
-            std::fill(top + (done - (want - stride)), top + stride, std::uint8_t{0});
+            std::uint8_t* last = static_cast<std::uint8_t*>(iov[n - 1].iov_base);
+            std::fill(last + (done - (want - stride)), last + stride, std::uint8_t{0});
         }
     }
-    return IMG_OK;
-}
-
-int SourceFile::readRowsReversed(std::uint64_t offset, std::size_t stride, std::size_t rows, std::size_t lastRow,
-                                 std::uint8_t* out, bool fresh) const {
-    // Pieces of about a megabyte, shared with a second processor when the
-    // rows go into new memory.
-    constexpr std::size_t kShareFrom = std::size_t{4} << 20;
-    const std::size_t perPiece = std::max<std::size_t>(1, (std::size_t{1} << 20) / stride);
-    const std::size_t pieces = (rows + perPiece - 1) / perPiece;
-    if (!fresh) return scatterRows(offset, stride, rows, lastRow, out);
-    prefault(out, stride * rows);
-    if (stride * rows < kShareFrom || !processorFree())
-        return reverseRows(offset, stride, 0, rows, rows, lastRow, out);
-    std::vector<int> rcs(pieces, IMG_OK);
-    std::vector<int> errors(pieces, 0);
-    shareWork(static_cast<int>(pieces), [&](int piece) {
-        const std::size_t first = static_cast<std::size_t>(piece) * perPiece;
-        const auto k = static_cast<std::size_t>(piece);
-        rcs[k] = reverseRows(offset, stride, first, std::min(perPiece, rows - first), rows, lastRow, out);
-        if (rcs[k] != IMG_OK) errors[k] = imaging_os_error();
-    });
-    for (std::size_t k = 0; k < pieces; ++k)
-        if (rcs[k] != IMG_OK) return noteOsError(errors[k]), rcs[k];
     return IMG_OK;
 }
 

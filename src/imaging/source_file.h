@@ -9,6 +9,26 @@
 
 namespace imaging {
 
+// Uncompressed rows as a bitmap stores them: `rows` rows of `stride` bytes
+// from `offset`, the bottom row first unless `topDown`. The file's last row
+// may end after `lastRow` bytes, its padding missing (it reads as zeros).
+struct StoredRows {
+    std::uint64_t offset = 0;
+    std::size_t stride = 0;
+    std::size_t rows = 0;
+    std::size_t lastRow = 0;
+    bool topDown = false;
+
+    std::size_t bytes() const { return stride * rows; }
+    // Whether `got` bytes read from row `first` on hold rows first .. first + count - 1.
+    bool holds(std::size_t first, std::size_t count, std::uint64_t got) const {
+        const bool last = first + count == rows;
+        return got >= count * stride || (last && got + stride >= count * stride + lastRow);
+    }
+    // Where file row r goes in memory that keeps the top row first.
+    std::size_t place(std::size_t r) const { return (topDown ? r : rows - 1 - r) * stride; }
+};
+
 class SourceFile {
 public:
     SourceFile() = default;
@@ -24,22 +44,14 @@ public:
     int readSome(std::uint64_t offset, std::uint8_t* out, std::size_t max, std::size_t& got) const;
     // Exactly `count` bytes; IMG_ERR_TRUNCATED when the file ends first.
     int readAt(std::uint64_t offset, std::uint8_t* out, std::size_t count) const;
-    // Up to `max` bytes from `offset` into memory of the caller's; `fresh`
-    // memory (pages never touched) is filled through a small buffer instead.
-    int readInto(std::uint64_t offset, std::uint8_t* out, std::size_t max, bool fresh, std::size_t& got) const;
-    // `rows` rows of `stride` bytes from `offset`, in reverse order: file
-    // row i goes to out + (rows - 1 - i) * stride. The file's last row may
-    // end early, after lastRow bytes (the rest reads as 0); shorter than
-    // that is IMG_ERR_TRUNCATED.
-    int readRowsReversed(std::uint64_t offset, std::size_t stride, std::size_t rows, std::size_t lastRow,
-                         std::uint8_t* out, bool fresh) const;
+    // Every stored row into `out`, the top row first; `fresh` memory has
+    // never been touched. IMG_ERR_TRUNCATED when a row is missing.
+    int readRows(const StoredRows& rows, std::uint8_t* out, bool fresh) const;
 
 private:
-    int readRange(std::uint64_t offset, std::uint8_t* out, std::size_t max, bool fresh, std::size_t& got) const;
-    int scatterRows(std::uint64_t offset, std::size_t stride, std::size_t rows, std::size_t lastRow,
-                    std::uint8_t* out) const;
-    int reverseRows(std::uint64_t offset, std::size_t stride, std::size_t first, std::size_t count, std::size_t rows,
-                    std::size_t lastRow, std::uint8_t* out) const;
+    int scatterRows(const StoredRows& rows, std::uint8_t* out) const;
+    int copyRows(const StoredRows& rows, std::size_t first, std::size_t count, std::uint8_t* out) const;
+    int shareRows(const StoredRows& rows, std::size_t perPiece, std::uint8_t* out) const;
 
     int fd_ = -1;
     std::uint64_t size_ = 0;

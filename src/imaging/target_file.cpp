@@ -1,7 +1,7 @@
 #include "target_file.h"
 
 #include "file_io.h"
-#include "internal.h"
+#include "errors.h"
 #include "testing_hooks.h"
 
 #include <atomic>

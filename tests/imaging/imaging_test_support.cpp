@@ -1,5 +1,7 @@
 #include "imaging_test_support.h"
 
+#include "image_rows.h"
+
 #include <QFile>
 #include <cstdlib>
 #include <turbojpeg.h>
@@ -15,8 +17,9 @@ QByteArray writeTemp(const QTemporaryDir& dir, const QString& name, const std::v
 std::vector<fixture::Rgba> coloursOf(const ImageDescriptor& image) {
     std::vector<fixture::Rgba> out;
     const auto palette = image.palette();
+    const ImageRows rows = rowsOf(image);
     for (int y = 0; y < image.height(); ++y) {
-        const std::uint8_t* row = image.row(y);
+        const std::uint8_t* row = rows.row(y);
         for (int x = 0; x < image.width(); ++x) {
             if (image.depth() == 24) {
                 out.push_back({row[3 * x + 2], row[3 * x + 1], row[3 * x], 255});
