@@ -11,16 +11,30 @@
 namespace imaging {
 namespace {
 
-// Runs are written kStep bytes at a time, past their end: the bytes just
-// beyond the drawing position may hold leftovers, which leaving it clears.
-// Absolute runs are read the same way, past their end.
-constexpr unsigned kStep = 32;
+// Runs are copied a whole step at a time, past their end, without a branch
+// on their length; absolute runs are read the same way. This type owns what
+// that asks of the memory on both sides:
+// - the stream window keeps kLookahead bytes ahead of the decoder until the
+//   stream ends, and kStep zero bytes after its end;
+// - the drawn row has room for kStep bytes past any run that fits the row
+//   (and as many again), and leaving a position clears the step after it,
+//   so that leftovers never reach a pixel the stream sets later.
+struct RunSteps {
+    static constexpr unsigned kStep = 32;
+    // The most one operation looks at: its code, and an absolute run of 255
+    // bytes read a whole step at a time.
+    static constexpr std::size_t kLookahead = 2 + 255 + kStep;
+    static std::size_t rowRoom(int width) { return static_cast<std::size_t>(width) + 2 * kStep; }
+    // Copies `pixels` indices from `from` (advancing by `advance` a step) to `out`, whole steps at a time.
+    static void copy(std::uint8_t* out, const std::uint8_t* from, unsigned pixels, unsigned advance) {
+        for (unsigned i = 0; i < pixels; i += kStep, from += advance) std::memcpy(out + i, from, kStep);
+    }
+    static void clearAfter(std::uint8_t* row, int x) { std::fill_n(row + x, kStep, std::uint8_t{0}); }
+};
+constexpr unsigned kStep = RunSteps::kStep;
 // The stream is read this much at a time: reads cost next to nothing beside
 // decoding, and the window stays in the cache.
 constexpr std::size_t kWindow = 256 * 1024;
-// The most one operation looks at: its code, and an absolute run of 255
-// bytes read a whole step at a time.
-constexpr std::size_t kLookahead = 2 + 255 + kStep;
 
 // The stream in a window of our own memory. Until the stream runs out, at
 // least kLookahead bytes lie ahead of the decoder; once it has, kStep zero
@@ -44,7 +58,7 @@ public:
     const std::uint8_t* data() const { return bytes_.get(); }
     std::size_t size() const { return size_; }
     // The decoder's position past which the window wants refilling.
-    std::size_t refillAt() const { return ended_ ? SIZE_MAX : size_ - kLookahead; }
+    std::size_t refillAt() const { return ended_ ? SIZE_MAX : size_ - RunSteps::kLookahead; }
 
     // Keeps the bytes from `from` on, and reads what follows them.
     int refill(std::size_t from) {
@@ -85,14 +99,14 @@ private:
 class RowSink {
 public:
     RowSink(ImageData& image, const std::vector<RGBQUAD>& palette256)
-        : image_(image), out_(image, palette256), indices_(static_cast<std::size_t>(image.width) + 2 * kStep) {}
+        : image_(image), out_(image, palette256), indices_(RunSteps::rowRoom(image.width)) {}
 
     std::uint8_t* row() { return indices_.data(); }
 
     // Leaves drawing position x for row y (counted from the bottom): rows
     // the stream leaves go to the buffer, and rows it skips go over as index 0.
     void leave(int x, int y) {
-        std::fill_n(indices_.begin() + x, kStep, std::uint8_t{0});
+        RunSteps::clearAfter(indices_.data(), x);
         for (; y_ < y && y_ < image_.height; ++y_) {
             out_.write(bufferRow(image_, image_.height - 1 - y_), indices_.data());
             std::fill(indices_.begin(), indices_.end(), std::uint8_t{0});
@@ -179,9 +193,7 @@ int decode(StreamWindow& in, const BmpFormat& f, RowSink& sink) {
             const std::uint64_t pair = Four ? (code >> 4) | (code & 15u) << 8 : code * 0x0101u;
             const std::uint64_t eight = pair * 0x0001000100010001ull;
             for (unsigned i = 0; i < kStep; i += 8) std::memcpy(pattern + i, &eight, 8);
-            const std::uint8_t* from = encoded ? pattern : data + p;
-            const unsigned advance = encoded ? 0 : kStep;
-            for (unsigned i = 0; i < pixels; i += kStep, from += advance) std::memcpy(out + i, from, kStep);
+            RunSteps::copy(out, encoded ? pattern : data + p, pixels, encoded ? 0 : kStep);
         }
         x += static_cast<int>(pixels);
         p += std::min((bytes + 1) & ~std::size_t{1}, end - p);
@@ -201,7 +213,7 @@ std::uint64_t rleStreamLimit(const BmpFormat& f) {
 }
 
 std::uint64_t rleWorkingBytes(const SourceFile& file, const BmpFormat& f) {
-    return StreamWindow::capacity(StreamWindow::readable(file, f)) + static_cast<std::uint64_t>(f.width) + 2 * kStep;
+    return StreamWindow::capacity(StreamWindow::readable(file, f)) + RunSteps::rowRoom(f.width);
 }
 
 int decodeRle(const SourceFile& file, const BmpFormat& f, const std::vector<RGBQUAD>& palette256, ImageData& image) {
