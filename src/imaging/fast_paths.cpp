@@ -2,12 +2,13 @@
 
 #include "testing_hooks.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
+#include <thread>
 
 namespace imaging {
 namespace {
@@ -51,6 +52,11 @@ Level machineLevel() {
         return Level::Plain;
     }();
     return level;
+}
+
+int machineProcessors() {
+    static const int processors = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    return processors;
 }
 
 const char* levelName(Level level) {

@@ -35,6 +35,8 @@ FastPaths fastPaths();
 
 // The widest level this build and this processor run.
 Level machineLevel();
+// How many processors the machine has (at least 1).
+int machineProcessors();
 const char* levelName(Level level);
 
 // Reads a spec as PELLICOR_FAST_PATHS holds it, on top of `paths`; the

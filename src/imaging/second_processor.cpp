@@ -53,10 +53,7 @@ void work(Shared& s) {
 BusyConversion::BusyConversion() { g_busy.fetch_add(1); }
 BusyConversion::~BusyConversion() { g_busy.fetch_sub(1); }
 
-bool processorFree() {
-    static const int processors = static_cast<int>(std::thread::hardware_concurrency());
-    return fastPaths().secondProcessor && g_busy.load() < processors;
-}
+bool processorFree() { return fastPaths().secondProcessor && g_busy.load() < machineProcessors(); }
 
 void shareWork(int pieces, const std::function<void(int)>& fn) {
     auto shared = std::make_shared<Shared>(pieces, fn);
