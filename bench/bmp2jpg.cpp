@@ -4,7 +4,7 @@
 //   bmp2jpg [-q N] [--ppm OUT] IN.bmp OUT.jpg
 //   bmp2jpg [-q N] [-j JOBS] -d OUTDIR IN.bmp...
 // A batch converts JOBS files at a time (default: one per processor).
-#include "file_io.h"
+#include "file_util.h"
 #include "image_rows.h"
 #include "imaging.h"
 #include "load_sequence.h"
@@ -55,7 +55,7 @@ bool writePnm(const std::string& path, const ImageDescriptor& image) {
     }
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return false;
-    const bool written = imaging::writeAll(fd, out.data(), out.size());
+    const bool written = files::writeAll(fd, out.data(), out.size());
     return ::close(fd) == 0 && written;
 }
 
@@ -95,7 +95,7 @@ int convert(const char* in, const std::string& out, int quality, const char* ppm
 }
 
 std::string jpegNameIn(const std::string& folder, const std::string& in) {
-    std::string base = imaging::nameOf(in);
+    std::string base = files::nameOf(in);
     const std::size_t dot = base.rfind('.');
     if (dot != std::string::npos && dot > 0) base.resize(dot);
     return folder + "/" + base + ".jpg";

@@ -1,6 +1,6 @@
 // Arbitrary bytes through the whole conversion: bmpinfo, allocimage, loadbmp,
 // 1-bit widening and savejpg. Nothing may crash, leak or read out of bounds.
-#include "file_io.h"
+#include "file_util.h"
 #include "imaging.h"
 #include "load_sequence.h"
 
@@ -28,7 +28,7 @@ constexpr const char* kOutputPath = "fuzz-bmp-out.jpg";
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string& in = inputPath();
     const int fd = std::atoi(in.c_str() + sizeof "/proc/self/fd/" - 1);
-    if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0 || !imaging::writeAll(fd, data, size)) return 0;
+    if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0 || !files::writeAll(fd, data, size)) return 0;
 
     // Large images only make the fuzzer slow; their arithmetic is checked the same way small.
     BITMAPINFOHEADER header{};

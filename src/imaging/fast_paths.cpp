@@ -97,6 +97,11 @@ FastPaths parseFastPaths(const char* spec, FastPaths p, Level machine, std::stri
     return p;
 }
 
+bool ownConverterFor(const FastPaths& paths, int depth) {
+    if (!paths.ownConverter) return false;
+    return depth == 1 || depth == 2 || depth == 4 || (depth == 8 && paths.level >= Level::Avx512);
+}
+
 FastPaths fastPaths() { return unpack(inForce().load(std::memory_order_relaxed)); }
 
 void notePathUse(PathUse use) { g_uses[static_cast<std::size_t>(use)].fetch_add(1, std::memory_order_relaxed); }

@@ -33,6 +33,13 @@ struct FastPaths {
 // (or a test, see imaging_force_fast_paths) holds back.
 FastPaths fastPaths();
 
+// Whether palette rows of `depth` bits go to libjpeg as indices, for a colour
+// converter of ours to take straight to Y, Cb and Cr. 1-, 2- and 4-bit rows
+// do: a packed byte is one look-up. 8-bit rows only where a register holds
+// a whole table (AVX-512 VBMI): a look-up per index is slower than libjpeg's
+// own vector conversion of B, G, R, X.
+bool ownConverterFor(const FastPaths& paths, int depth);
+
 // The widest level this build and this processor run.
 Level machineLevel();
 // How many processors the machine has (at least 1).

@@ -2,10 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include "fast_paths.h"
-#ifdef IMAGING_X86_LEVELS
-#include <immintrin.h>
-#endif
 #include <numeric>
 
 namespace imaging {
@@ -80,57 +76,6 @@ std::vector<std::uint8_t> paletteElements(std::span<const RGBQUAD> palette, int 
         if (size == 4) out.push_back(0);
     }
     return out;
-}
-
-#ifdef IMAGING_X86_LEVELS
-namespace {
-
-// 64 indices at a time: two permutes of 128 table bytes each, the index's
-// top bit choosing between them.
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void lookup64(const std::uint8_t (&tables)[3][256],
-                                                                       const std::uint8_t* in, int count,
-                                                                       std::uint8_t* const out[3]) {
-    __m512i t[3][4];
-    for (int c = 0; c < 3; ++c)
-        for (int q = 0; q < 4; ++q) t[c][q] = _mm512_load_si512(tables[c] + 64 * q);
-    for (int x = 0; x < count; x += 64) {
-        const __mmask64 live = count - x >= 64 ? ~__mmask64{0} : (__mmask64{1} << (count - x)) - 1;
-        const __m512i index = _mm512_maskz_loadu_epi8(live, in + x);
-        const __mmask64 high = _mm512_movepi8_mask(index);
-        for (int c = 0; c < 3; ++c) {
-            const __m512i low = _mm512_permutex2var_epi8(t[c][0], index, t[c][1]);
-            const __m512i top = _mm512_permutex2var_epi8(t[c][2], index, t[c][3]);
-            _mm512_mask_storeu_epi8(out[c] + x, live, _mm512_mask_blend_epi8(high, low, top));
-        }
-    }
-}
-
-
-}  // namespace
-#endif
-
-TripleLookup::TripleLookup(const std::array<std::vector<std::uint8_t>, 3>& tables) : level_(fastPaths().level) {
-    for (std::size_t i = 0; i < 256; ++i) {
-        for (std::size_t c = 0; c < 3; ++c) tables_[c][i] = i < tables[c].size() ? tables[c][i] : 0;
-        words_[i] = tables_[0][i] | static_cast<std::uint32_t>(tables_[1][i]) << 8 | static_cast<std::uint32_t>(tables_[2][i]) << 16;
-    }
-}
-
-void TripleLookup::apply(const std::uint8_t* in, int count, std::uint8_t* out0, std::uint8_t* out1, std::uint8_t* out2) const {
-#ifdef IMAGING_X86_LEVELS
-    if (level_ >= Level::Avx512) {
-        std::uint8_t* const out[3] = {out0, out1, out2};
-        lookup64(tables_, in, count, out);
-        return;
-    }
-#endif
-    // One word per index, split: faster here than three byte tables.
-    for (int x = 0; x < count; ++x) {
-        const std::uint32_t v = words_[in[x]];
-        out0[x] = static_cast<std::uint8_t>(v);
-        out1[x] = static_cast<std::uint8_t>(v >> 8);
-        out2[x] = static_cast<std::uint8_t>(v >> 16);
-    }
 }
 
 void packIndices(const std::uint8_t* indices, int bits, int count, std::uint8_t* out) {

@@ -1,15 +1,13 @@
 #include "jpeg_rows.h"
 
-#include "fast_paths.h"
 #include "index_rows.h"
+#include "palette_converter.h"
 #include "pixel_rows.h"
 
-#include <array>
-#include <csetjmp>
-#include <cstdlib>
+#include <algorithm>
 #include <functional>
 #include <span>
-#include <jpegint.h>  // the colour converter, which indexed rows replace
+#include <vector>
 
 namespace imaging {
 namespace {
@@ -62,114 +60,12 @@ std::unique_ptr<RowSource> decodedRows(const FileRows& file) {
                                           [&file](int y, std::uint8_t* out) { file.decoder.decode(file.row(y), file.width, out); });
 }
 
-// Rows of palette indices wherever they are: the buffer, or packed rows
-// kept for a widened picture.
-struct IndexRows {
-    const std::uint8_t* base;
-    std::size_t stride;
-    int depth;
-    int width;
-    const std::uint8_t* row(int y) const { return base + static_cast<std::size_t>(y) * stride; }
-};
-
-struct ErrorJump {
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-};
-
-[[noreturn]] void jumpOut(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<ErrorJump*>(cinfo->err)->jump, 1); }
-void quiet(j_common_ptr) {}
-
-// Every palette entry's Y, Cb and Cr (planes[c][index]), as libjpeg's own
-// colour converter gives them: the JPEG's bytes stay libjpeg's, whatever its
-// arithmetic. Touches nothing that needs destroying besides the compressor.
-bool paletteYcc(std::span<const RGBQUAD> palette, std::array<std::vector<std::uint8_t>, 3>& planes) {
-    constexpr JDIMENSION kWidth = 256;
-    constexpr std::size_t kRoom = kWidth + 64;  // vector code may write whole registers past the end
-    std::vector<std::uint8_t> bgrx = paletteElements(palette, 4);
-    bgrx.resize(4 * kRoom);
-    JSAMPROW in = bgrx.data();
-    JSAMPROW outRows[3];
-    for (std::size_t c = 0; c < 3; ++c) {
-        planes[c].assign(kRoom, 0);
-        outRows[c] = planes[c].data();
-    }
-    JSAMPARRAY out[3] = {&outRows[0], &outRows[1], &outRows[2]};
-
-    jpeg_compress_struct cinfo;
-    ErrorJump err;
-    unsigned char* mem = nullptr;
-    unsigned long size = 0;
-    cinfo.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = jumpOut;
-    err.pub.output_message = quiet;
-    if (setjmp(err.jump)) {
-        jpeg_destroy_compress(&cinfo);
-        std::free(mem);
-        return false;
-    }
-    jpeg_create_compress(&cinfo);
-    jpeg_mem_dest(&cinfo, &mem, &size);
-    cinfo.image_width = kWidth;
-    cinfo.image_height = 1;
-    cinfo.input_components = 4;
-    cinfo.in_color_space = JCS_EXT_BGRX;
-    jpeg_set_defaults(&cinfo);
-    jpeg_start_compress(&cinfo, FALSE);
-    cinfo.cconvert->color_convert(&cinfo, &in, out, 0, 1);
-    jpeg_destroy_compress(&cinfo);
-    std::free(mem);
-    for (auto& plane : planes) plane.resize(palette.size());
-    return true;
-}
-
-// Colour indexed rows go to libjpeg as they are, and a colour converter of
-// ours takes each index straight to Y, Cb and Cr: one look-up in place of a
-// look-up into B, G, R and libjpeg's own conversion of that. (A table of all
-// 65536 16-bit values, tried the same way, came out slower than decoding.)
-class IndexedRows final : public RowSource {
-public:
-    IndexedRows(const IndexRows& rows, const std::array<std::vector<std::uint8_t>, 3>& planes)
-        : RowSource(JCS_EXT_BGRX, 4), rows_(rows) {
-        if (rows.depth == 8)
-            lookup_ = std::make_unique<TripleLookup>(planes);
-        else
-            for (const auto& plane : planes) expanders_.emplace_back(rows.depth, plane, 1);
-    }
-    JSAMPROW row(int y) override { return const_cast<JSAMPROW>(rows_.row(y)); }
-    void started(j_compress_ptr cinfo) override {
-        cinfo->client_data = this;
-        cinfo->cconvert->color_convert = convert;
-    }
-
-private:
-    static void convert(j_compress_ptr cinfo, JSAMPARRAY in, JSAMPIMAGE out, JDIMENSION outRow, int rows) {
-        const auto* self = static_cast<const IndexedRows*>(cinfo->client_data);
-        for (int r = 0; r < rows; ++r, ++outRow) self->convertRow(in[r], out[0][outRow], out[1][outRow], out[2][outRow]);
-    }
-    void convertRow(const std::uint8_t* in, std::uint8_t* y, std::uint8_t* cb, std::uint8_t* cr) const {
-        if (lookup_) {
-            lookup_->apply(in, rows_.width, y, cb, cr);
-            return;
-        }
-        expanders_[0].expand(in, rows_.width, y);
-        expanders_[1].expand(in, rows_.width, cb);
-        expanders_[2].expand(in, rows_.width, cr);
-    }
-
-    IndexRows rows_;
-    std::unique_ptr<TripleLookup> lookup_;
-    std::vector<IndexExpander> expanders_;
-};
-
-// Indexed rows through the palette, to gray levels or to Y, Cb, Cr.
+// Indexed rows through the palette: gray levels, or B, G, R, X for libjpeg
+// to convert where our converter of the indices themselves does not run.
 std::unique_ptr<RowSource> paletteRows(const IndexRows& rows, std::span<const RGBQUAD> palette, bool gray) {
     const auto entries = palette.first(std::min(palette.size(), std::size_t{1} << rows.depth));
-    std::array<std::vector<std::uint8_t>, 3> planes;
-    if (!gray && fastPaths().ownConverter && paletteYcc(entries, planes)) {
-        notePathUse(PathUse::OwnConverter);
-        return std::make_unique<IndexedRows>(rows, planes);
-    }
+    if (!gray)
+        if (auto converted = convertedIndexRows(rows, entries)) return converted;
     const int size = gray ? 1 : 4;
     auto expander = std::make_shared<const IndexExpander>(rows.depth, paletteElements(entries, size), size);
     return std::make_unique<PreparedRows>(gray ? JCS_GRAYSCALE : JCS_EXT_BGRX, size, rows.width,

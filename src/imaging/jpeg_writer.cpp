@@ -1,7 +1,9 @@
 // savejpg: libjpeg-turbo's compressor behind an all-or-nothing file write.
-#include "file_io.h"
 #include "errors.h"
+#include "file_ops.h"
+#include "file_util.h"
 #include "image_data.h"
+#include "jpeg_compress.h"
 #include "jpeg_rows.h"
 #include "second_processor.h"
 #include "target_file.h"
@@ -10,7 +12,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <csetjmp>
 #include <cstdio>  // jpeglib.h needs FILE and size_t
 #include <new>
 #include <jpeglib.h>
@@ -22,16 +23,6 @@ using imaging::ImageData;
 
 namespace {
 
-std::atomic<long long> g_failWritesAfter{-1};
-
-struct ErrorManager {
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-};
-
-[[noreturn]] void onError(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1); }
-void onMessage(j_common_ptr) {}
-
 // Writes straight to the temporary file through a 256 KiB buffer.
 struct FdDestination {
     jpeg_destination_mgr pub;
@@ -41,15 +32,7 @@ struct FdDestination {
 };
 
 bool writeToFile(FdDestination& dest, const JOCTET* data, std::size_t count) {
-    const long long failAfter = g_failWritesAfter;
-    if (failAfter >= 0 && dest.written + static_cast<long long>(count) > failAfter) {
-        const auto part = static_cast<std::size_t>(std::max(0LL, failAfter - dest.written));
-        (void)!::write(dest.fd, data, part);
-        imaging::noteOsError(ENOSPC);
-        return false;
-    }
-    if (!imaging::writeAll(dest.fd, data, count)) return imaging::noteOsError(errno), false;
-    dest.written += static_cast<long long>(count);
+    if (!files::writeAll(dest.fd, data, count, imaging::fileOps().write)) return imaging::noteOsError(errno), false;
     return true;
 }
 
@@ -81,20 +64,9 @@ struct EncodeParams {
     std::size_t iccSize;
 };
 
-// The only function that meets libjpeg's longjmp; it holds nothing that
-// needs destroying, so jumping out of it is safe.
-bool encode(int fd, const EncodeParams& p, imaging::RowSource& rows) {
-    jpeg_compress_struct cinfo;
-    ErrorManager err;
+// Holds nothing that needs destroying, so libjpeg's errors may jump out.
+void encodeInto(jpeg_compress_struct& cinfo, int fd, const EncodeParams& p, imaging::RowSource& rows) {
     static thread_local FdDestination dest;
-    cinfo.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = onError;
-    err.pub.output_message = onMessage;
-    if (setjmp(err.jump)) {
-        jpeg_destroy_compress(&cinfo);
-        return false;
-    }
-    jpeg_create_compress(&cinfo);
     dest.fd = fd;
     dest.written = 0;
     dest.pub.init_destination = initDestination;
@@ -124,13 +96,13 @@ bool encode(int fd, const EncodeParams& p, imaging::RowSource& rows) {
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    return true;
+}
+
+bool encode(int fd, const EncodeParams& p, imaging::RowSource& rows) {
+    return imaging::compressGuarded([&](j_compress_ptr cinfo) { encodeInto(*cinfo, fd, p, rows); });
 }
 
 }  // namespace
-
-void imaging_fail_writes_after(long long bytes) { g_failWritesAfter = bytes; }
 
 PendingJpeg::PendingJpeg() = default;
 PendingJpeg::PendingJpeg(PendingJpeg&&) noexcept = default;

@@ -1,7 +1,7 @@
 #include "target_file.h"
 
-#include "file_io.h"
 #include "errors.h"
+#include "file_util.h"
 #include "testing_hooks.h"
 
 #include <atomic>
@@ -166,7 +166,7 @@ TargetFile::~TargetFile() { discard(); }
 bool TargetFile::open(const std::string& target) {
     discard();
     target_ = target;
-    folder_ = folderOf(target);
+    folder_ = files::folderOf(target);
     sweepOnce(folder_);
     // An unnamed file vanishes by itself if the process dies mid-write. It is
     // opened for reading too, for sameBytesAs.

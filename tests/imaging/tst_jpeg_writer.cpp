@@ -1,8 +1,10 @@
 // JPEG output: the bytes libjpeg-turbo itself would write, gray where the
 // palette is gray, density and colour profile carried, and no file damaged
 // or half-written whatever goes wrong.
+#include "fast_paths.h"
 #include "fat_stick.h"
 #include "imaging_test_support.h"
+#include "jpeg_internals.h"
 #include "testing_hooks.h"
 
 #include <QDir>
@@ -91,6 +93,12 @@ struct PlainFiles {
     ~PlainFiles() { imaging_force_plain_files(false); }
 };
 
+// Fast paths as `spec` sets them while it lives, then the environment's again.
+struct ForcedPaths {
+    explicit ForcedPaths(const char* spec) { imaging_force_fast_paths(spec); }
+    ~ForcedPaths() { imaging_force_fast_paths(nullptr); }
+};
+
 }  // namespace
 
 class JpegWriterTest : public QObject {
@@ -99,6 +107,8 @@ class JpegWriterTest : public QObject {
 private slots:
     void bytesEqualAReferenceEncoder_data();
     void bytesEqualAReferenceEncoder();
+    void ownConverterKeepsLibjpegsBytes_data();
+    void ownConverterKeepsLibjpegsBytes();
     void densityAndColourProfileCarried();
     void refusesWhatJpegCannotHold();
     void failedSavesLeaveNothingBehind_data();
@@ -191,6 +201,43 @@ void JpegWriterTest::bytesEqualAReferenceEncoder() {
     if (reference.isEmpty()) QSKIP("cjpeg is not installed");
     QVERIFY(support::readAll(out) == reference);
     QCOMPARE(support::jpegHeader(out).components, components);
+}
+
+// Our colour converter gives the bytes of libjpeg's own, at every depth and
+// at widths that end inside a packed byte, and runs where the seam says so.
+void JpegWriterTest::ownConverterKeepsLibjpegsBytes_data() {
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<int>("width");
+    for (const int bits : {1, 2, 4, 8})
+        for (const int width : {1, 61}) QTest::addRow("%d-bit, %d wide", bits, width) << bits << width;
+}
+
+void JpegWriterTest::ownConverterKeepsLibjpegsBytes() {
+    QFETCH(int, bits);
+    QFETCH(int, width);
+    fixture::Picture p = fixture::photo(width, 19, true);
+    for (auto& i : p.indices) i = static_cast<std::uint8_t>(i >> (8 - bits));
+    const auto v = fixture::indexedVariant(bits, BI_RGB, fixture::Header::Info, fixture::colourPalette(1 << bits));
+    const QByteArray in = support::writeTemp(dir_, "pal.bmp", fixture::encode(v, p));
+    const QByteArray out = QFile::encodeName(dir_.filePath("pal.jpg"));
+    ImageDescriptor image{};
+    QVERIFY(loadForSaving(in, image, {.widenOneBit = false}));
+    QCOMPARE(image.depth(), bits);
+    const auto uses = [] { return imaging::pathUses(imaging::PathUse::OwnConverter); };
+    auto before = uses();
+    bool expected = false;
+    {
+        const ForcedPaths paths(nullptr);
+        expected = imaging::ownConverterFor(imaging::fastPaths(), bits) && imaging::colourConverterReplaceable();
+        QCOMPARE(savejpg(out.constData(), &image, 75), IMG_OK);
+    }
+    QCOMPARE(uses() - before, expected ? 1ULL : 0ULL);
+    const QByteArray own = support::readAll(out);
+    const ForcedPaths paths("no-own-converter");
+    before = uses();
+    QCOMPARE(savejpg(out.constData(), &image, 75), IMG_OK);
+    QCOMPARE(uses(), before);
+    QVERIFY(support::readAll(out) == own);
 }
 
 void JpegWriterTest::densityAndColourProfileCarried() {

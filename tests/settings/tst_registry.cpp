@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -71,6 +73,7 @@ private slots:
     void filesReadAsTheirValuesOrAreSetAside();
     void anUnusableLocationFailsCleanly();
     void aKilledSaveLeavesOldOrNewNeverBroken();
+    void aRefusedWriteKeepsTheOldFile();
     void twoProcessesSavingAtOnceLoseNothing();
 
 private:
@@ -266,6 +269,27 @@ void RegistryTest::aKilledSaveLeavesOldOrNewNeverBroken() {
         WriteStringValue(HKEY_CURRENT_USER, kKey, "Quality", "old");
     }
     // The next save cleared away what the killed ones left behind.
+    QCOMPARE(QDir(QFileInfo(file_).path()).entryList(QDir::Files), (QStringList{"registry.reg", "registry.reg.lock"}));
+}
+
+// A save the disk takes only part of (here a file size limit, which binds
+// root too) fails, and leaves the old file as it was and nothing beside it.
+void RegistryTest::aRefusedWriteKeepsTheOldFile() {
+    QCOMPARE(WriteStringValue(HKEY_CURRENT_USER, kKey, "Quality", "old"), ERROR_SUCCESS);
+    const QByteArray before = fileText(file_);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = static_cast<rlim_t>(before.size());
+        ::signal(SIGXFSZ, SIG_IGN);
+        const bool limited = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+        ::_exit(limited && WriteStringValue(HKEY_CURRENT_USER, kKey, "Quality", QString(4096, 'n')) == ERROR_WRITE_FAULT ? 0 : 1);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, "the save did not report the refused write");
+    QCOMPARE(fileText(file_), before);
     QCOMPARE(QDir(QFileInfo(file_).path()).entryList(QDir::Files), (QStringList{"registry.reg", "registry.reg.lock"}));
 }
 

@@ -1,6 +1,6 @@
 #include "bmp_writer.h"
 
-#include "file_io.h"
+#include "file_util.h"
 
 #include <bit>
 #include <cmath>
@@ -271,7 +271,7 @@ Picture photo(int width, int height, bool indexed, unsigned seed) {
 bool writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return false;
-    const bool written = imaging::writeAll(fd, bytes.data(), bytes.size());
+    const bool written = files::writeAll(fd, bytes.data(), bytes.size());
     return ::close(fd) == 0 && written;
 }
 

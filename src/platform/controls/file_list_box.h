@@ -12,7 +12,6 @@ public:
 
     QString Path() const { return path_; }
     void setPath(const QString& path);  // re-reads the folder
-    QString Pattern() const { return pattern_; }
     void setPattern(const QString& pattern);
 
     int ListCount() const { return count(); }

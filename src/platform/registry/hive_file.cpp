@@ -1,5 +1,7 @@
 #include "hive_file.h"
 
+#include "file_util.h"
+
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -304,15 +306,10 @@ private:
     int fd_;
 };
 
-std::string folderOf(const std::string& file) {
-    const std::size_t slash = file.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
-}
-
 bool makeFolders(const std::string& folder) {
     struct stat st {};
     if (::stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-    if (!makeFolders(folderOf(folder))) return false;
+    if (!makeFolders(files::folderOf(folder))) return false;
     return ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
@@ -337,49 +334,11 @@ bool slurp(const std::string& file, std::string& text, bool& exists) {
     return n >= 0;
 }
 
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Temporary file, flushed, renamed over the old one: a reader, or a process
-// killed at any point, sees the old contents or the new, never half of them.
-bool replace(const std::string& file, const std::string& text) {
-    const std::string temporary = file + ".tmp-" + std::to_string(::getpid());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    checkpoint(1);
-    const std::size_t half = text.size() / 2;
-    bool ok = writeAll(fd, text.data(), half);
-    checkpoint(2);
-    ok = ok && writeAll(fd, text.data() + half, text.size() - half);
-    checkpoint(3);
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    checkpoint(4);
-    if (!ok || std::rename(temporary.c_str(), file.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    checkpoint(5);
-    if (const int dir = ::open(folderOf(file).c_str(), O_RDONLY | O_CLOEXEC); dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
-}
-
 // Temporary files of saves that were killed half-way; only called under the
 // lock, when no other save can be under way.
 void removeLeftovers(const std::string& file) {
-    const std::string folder = folderOf(file);
-    const std::string prefix = file.substr(file.rfind('/') + 1) + ".tmp-";
+    const std::string folder = files::folderOf(file);
+    const std::string prefix = files::nameOf(file) + ".tmp-";
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr) return;
     while (const dirent* entry = ::readdir(dir))
@@ -472,7 +431,7 @@ LONG read(const std::string& file, Hive& hive) {
 }
 
 LONG update(const std::string& file, const std::function<bool(Hive&)>& change) {
-    if (!makeFolders(folderOf(file))) return ERROR_ACCESS_DENIED;
+    if (!makeFolders(files::folderOf(file))) return ERROR_ACCESS_DENIED;
     const LockFile lock(file);
     if (!lock.held()) return ERROR_ACCESS_DENIED;
     std::string text;
@@ -486,7 +445,7 @@ LONG update(const std::string& file, const std::function<bool(Hive&)>& change) {
     if (written.size() > maxFileSize) return ERROR_OUTOFMEMORY;  // we would not read it back
     if (corrupt && !keepAside(file)) return ERROR_ACCESS_DENIED;
     removeLeftovers(file);
-    return replace(file, written) ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+    return files::replaceFile(file, written, 0600, checkpoint) ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
 }
 
 }  // namespace registry_file
