@@ -2,25 +2,44 @@
 // encode, write) against libjpeg-turbo compressing the same pixels from
 // memory, the floor no converter can beat.
 //
-//   bench_conversion [--keep DIR] [--runs N]
+//   bench_conversion [--keep DIR] [--runs N] [--kind NAME]
+//                    [--pages | --fragmented [MIB]] [--raw]
 //   bench_conversion --batch DIR
 // --keep writes the generated bitmaps to DIR (for comparing other tools);
+// --kind times only the kind of that name;
 // --batch only writes 200 photo-like 24-bit 1024x768 bitmaps to DIR.
+// --pages times the large kinds with huge pages and without, with buffers
+// recycled and new (as for a process's first picture), instead of whole and
+// floor; --fragmented also right after another process touched MIB (1024)
+// of memory and exited, as a build or a browser tab leaves the kernel's
+// free memory; --raw prints each of their conversions too. Both apply
+// their switches on top of PELLICOR_FAST_PATHS.
 #include "bmp_writer.h"
 #include "image_rows.h"
 #include "imaging.h"
 #include "load_sequence.h"
+#include "testing_hooks.h"
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <jpeglib.h>
+#include <spawn.h>
 #include <string>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+extern char** environ;
 
 namespace {
 
@@ -139,15 +158,194 @@ int writeBatch(const std::string& dir) {
     return 0;
 }
 
+// The helper of --fragmented: touches `mib` of memory and exits.
+int touchMemory(std::size_t mib) {
+    const std::size_t size = mib << 20;
+    void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return 1;
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    for (std::size_t at = 0; at < size; at += page) static_cast<volatile char*>(p)[at] = 1;
+    return 0;
+}
+
+// Runs the helper as a process of its own: a fork would leave this one's
+// pages copy-on-write, and the next picture would fault on a recycled buffer.
+bool touchElsewhere(int mib) {
+    const std::string size = std::to_string(mib);
+    char self[] = "bench_conversion", touch[] = "--touch";
+    char* args[] = {self, touch, const_cast<char*>(size.c_str()), nullptr};
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, args, environ) != 0) return false;
+    int status = 0;
+    return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// What the kernel did for huge pages, machine-wide (zero where it does not say).
+struct KernelCounts {
+    double hugeFaults = 0, compactStalls = 0;
+};
+
+KernelCounts kernelCounts() {
+    KernelCounts c;
+    std::ifstream in("/proc/vmstat");
+    std::string key;
+    double value = 0;
+    while (in >> key >> value) {
+        if (key == "thp_fault_alloc") c.hugeFaults = value;
+        if (key == "compact_stall") c.compactStalls = value;
+    }
+    return c;
+}
+
+// The kernel's settings for huge pages, as "[madvise]" among the choices.
+std::string hugePageSetting(const char* name) {
+    std::ifstream in(std::string("/sys/kernel/mm/transparent_hugepage/") + name);
+    std::string line;
+    std::getline(in, line);
+    return line.empty() ? "unknown" : line;
+}
+
+double cpuMilliseconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+double minorFaults() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_minflt);
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+struct Samples {
+    std::vector<double> ms, cpu, faults, hugeFaults, stalls;
+};
+
+struct PagesRun {
+    int runs = 5;
+    int fragmentMiB = 0;  // 0: memory as it is
+    bool raw = false;     // every conversion's figures too
+};
+
+// One timed conversion under the given paths. With recycling, a conversion
+// first leaves a buffer of these pages behind, as the batch's previous
+// picture does; without, every buffer is new, as for a process's first picture.
+bool timePages(const std::string& in, const std::string& out, bool huge, bool recycle, int fragmentMiB, Samples& s) {
+    const char* env = std::getenv("PELLICOR_FAST_PATHS");
+    std::string spec = env ? env : "";
+    if (!huge) spec += ",no-huge-pages";
+    if (!recycle) spec += ",no-recycling";
+    imaging_force_fast_paths(spec.c_str());
+    imaging_release_spare_memory();
+    namespace fs = std::filesystem;
+    if (recycle) {
+        fs::remove(out);
+        if (!convert(in, out)) return false;
+    }
+    if (fragmentMiB > 0 && !touchElsewhere(fragmentMiB)) {
+        std::fprintf(stderr, "the helper could not touch %d MiB\n", fragmentMiB);
+        return false;
+    }
+    fs::remove(out);
+    const KernelCounts k0 = kernelCounts();
+    const double faults0 = minorFaults(), cpu0 = cpuMilliseconds();
+    bool ok = true;
+    s.ms.push_back(seconds([&] { ok = convert(in, out); }) * 1e3);
+    s.cpu.push_back(cpuMilliseconds() - cpu0);
+    s.faults.push_back(minorFaults() - faults0);
+    const KernelCounts k1 = kernelCounts();
+    s.hugeFaults.push_back(k1.hugeFaults - k0.hugeFaults);
+    s.stalls.push_back(k1.compactStalls - k0.compactStalls);
+    return ok;
+}
+
+const char* memoryName(int v) { return v & 4 ? "fragmented" : "normal"; }
+const char* buffersName(int v) { return v & 2 ? "recycled" : "new"; }
+
+// Huge pages against ordinary ones, per kind, with buffers recycled and new,
+// in memory as it is and (fragmentMiB > 0) as another process left it. The
+// variants take turns, each run starting with the next, so that a change in
+// the machine's load falls on all of them.
+int comparePages(const std::vector<std::pair<Kind, std::string>>& files, const std::filesystem::path& dir,
+                 const PagesRun& how) {
+    std::printf("huge pages: enabled %s, defrag %s\n", hugePageSetting("enabled").c_str(), hugePageSetting("defrag").c_str());
+    if (how.fragmentMiB > 0) std::printf("fragmented: right after another process touched %d MiB and exited\n", how.fragmentMiB);
+    std::printf("ms per conversion: median of %d (worst); cpu: the process's CPU ms, median (worst); faults: its\n"
+                "minor page faults; THP: huge pages the kernel handed out, cmp: its compaction stalls (machine-wide)\n",
+                how.runs);
+    std::printf("%-16s %-10s %-8s | %-40s | %-40s | %s\n", "", "", "", "huge pages", "ordinary pages", "huge/ordinary");
+    std::printf("%-16s %-10s %-8s |", "kind", "memory", "buffers");
+    for (int i = 0; i < 2; ++i)
+        std::printf(" %5s %7s %5s %7s %6s %3s %3s |", "ms", "(worst)", "cpu", "(worst)", "faults", "THP", "cmp");
+    std::printf(" %5s %5s\n", "ms", "cpu");
+    for (const auto& [k, in] : files) {
+        const std::string out = (dir / (std::string(k.name) + ".jpg")).string();
+        // Index: fragmented * 4 + recycled * 2 + huge.
+        std::array<Samples, 8> samples;
+        const int variants = how.fragmentMiB > 0 ? 8 : 4;
+        for (int run = 0; run < how.runs; ++run)
+            for (int i = 0; i < variants; ++i) {
+                const int v = (i + run) % variants;
+                Samples& s = samples[static_cast<std::size_t>(v)];
+                if (!timePages(in, out, v & 1, v & 2, v & 4 ? how.fragmentMiB : 0, s)) {
+                    std::fprintf(stderr, "%s: conversion failed\n", k.name);
+                    return 1;
+                }
+                if (how.raw)
+                    std::printf("raw %s %s %s %s %.1f %.1f %.0f %.0f %.0f\n", k.name, memoryName(v), buffersName(v),
+                                v & 1 ? "huge" : "ordinary", s.ms.back(), s.cpu.back(), s.faults.back(), s.hugeFaults.back(),
+                                s.stalls.back());
+            }
+        for (const int v : {2, 0, 6, 4}) {
+            if (v >= variants) continue;
+            std::printf("%-16s %-10s %-8s |", k.name, memoryName(v), buffersName(v));
+            const Samples& huge = samples[static_cast<std::size_t>(v + 1)];
+            const Samples& ordinary = samples[static_cast<std::size_t>(v)];
+            for (const Samples* s : {&huge, &ordinary}) {
+                double stalls = 0;
+                for (double n : s->stalls) stalls += n;
+                std::printf(" %5.0f (%5.0f) %5.0f (%5.0f) %6.0f %3.0f %3.0f |", median(s->ms),
+                            *std::max_element(s->ms.begin(), s->ms.end()), median(s->cpu),
+                            *std::max_element(s->cpu.begin(), s->cpu.end()), median(s->faults), median(s->hugeFaults), stalls);
+            }
+            std::printf(" %5.2f %5.2f\n", median(huge.ms) / median(ordinary.ms), median(huge.cpu) / median(ordinary.cpu));
+        }
+        std::fflush(stdout);
+    }
+    imaging_force_fast_paths(nullptr);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string keep, batch;
-    int runs = 5;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--keep")) keep = argv[i + 1];
-        if (!std::strcmp(argv[i], "--runs")) runs = std::max(1, std::atoi(argv[i + 1]));
-        if (!std::strcmp(argv[i], "--batch")) batch = argv[i + 1];
+    std::string keep, batch, only;
+    PagesRun how;
+    bool pages = false;
+    for (int i = 1; i < argc; ++i) {
+        const bool value = i + 1 < argc;
+        // The helper --fragmented starts.
+        if (!std::strcmp(argv[i], "--touch") && value) return touchMemory(std::strtoul(argv[i + 1], nullptr, 10));
+        if (!std::strcmp(argv[i], "--keep") && value) keep = argv[++i];
+        else if (!std::strcmp(argv[i], "--runs") && value) how.runs = std::max(1, std::atoi(argv[++i]));
+        else if (!std::strcmp(argv[i], "--kind") && value) only = argv[++i];
+        else if (!std::strcmp(argv[i], "--raw")) how.raw = true;
+        else if (!std::strcmp(argv[i], "--batch") && value) batch = argv[++i];
+        else if (!std::strcmp(argv[i], "--pages")) pages = true;
+        else if (!std::strcmp(argv[i], "--fragmented")) {
+            pages = true;
+            const bool size = value && std::isdigit(static_cast<unsigned char>(argv[i + 1][0]));
+            how.fragmentMiB = size ? std::max(1, std::atoi(argv[++i])) : 1024;
+        } else {
+            std::fprintf(stderr, "usage: %s [--keep DIR] [--runs N] [--kind NAME] [--pages | --fragmented [MIB]] [--raw] | --batch DIR\n",
+                         argv[0]);
+            return 2;
+        }
     }
     namespace fs = std::filesystem;
     if (!batch.empty()) return writeBatch(batch);
@@ -166,14 +364,42 @@ int main(int argc, char** argv) {
         {"pal1", 1920, 1080, 1, BI_RGB, false},
         {"rle8", 1920, 1080, 8, BI_RLE8, false},
     };
-    std::printf("%-18s %12s %12s %8s\n", "kind", "whole MP/s", "floor MP/s", "ratio");
-    for (const Kind& k : kinds) {
+    // Buffers from 2 MiB (1024x768 at 24 bits just above) to 72 MiB.
+    const Kind pageKinds[] = {
+        kinds[0],
+        {"rgb24-3000x2000", 3000, 2000, 24, BI_RGB, false},
+        kinds[1],
+        kinds[2],
+        kinds[4],
+        kinds[5],
+        {"rgb24-1024x768", 1024, 768, 24, BI_RGB, false},
+    };
+    std::vector<std::pair<Kind, std::string>> files;
+    const std::vector<Kind> chosen = pages ? std::vector<Kind>(std::begin(pageKinds), std::end(pageKinds))
+                                           : std::vector<Kind>(std::begin(kinds), std::end(kinds));
+    for (const Kind& k : chosen) {
+        if (!only.empty() && only != k.name) continue;
         const std::string in = (dir / (std::string(k.name) + ".bmp")).string();
-        const std::string out = (dir / (std::string(k.name) + ".jpg")).string();
         if (!fixture::writeFile(in, fixture::encode(variantFor(k), pictureFor(k)))) {
             std::fprintf(stderr, "cannot write %s\n", in.c_str());
             return 1;
         }
+        files.emplace_back(k, in);
+    }
+    if (files.empty()) {
+        std::fprintf(stderr, "no kind is named %s\n", only.c_str());
+        if (keep.empty()) fs::remove_all(dir);
+        return 2;
+    }
+    if (pages) {
+        const int rc = comparePages(files, dir, how);
+        if (keep.empty()) fs::remove_all(dir);
+        return rc;
+    }
+
+    std::printf("%-18s %12s %12s %8s\n", "kind", "whole MP/s", "floor MP/s", "ratio");
+    for (const auto& [k, in] : files) {
+        const std::string out = (dir / (std::string(k.name) + ".jpg")).string();
         const double mp = static_cast<double>(k.width) * k.height / 1e6;
         const Pixels px = decoded(in);
         // Whole and floor in rounds of three runs each, so that a change in
@@ -182,6 +408,7 @@ int main(int argc, char** argv) {
         // best run. Each conversion writes a new JPEG, as converting a folder
         // does: replacing one makes the file system flush it first.
         double whole = 1e9, floor = 1e9;
+        const int runs = how.runs;
         for (int i = 0; i < runs; i += 3) {
             for (int j = i; j < std::min(runs, i + 3); ++j) {
                 fs::remove(out);

@@ -12,8 +12,42 @@
 #include <unistd.h>
 #include <vector>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define IMAGING_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define IMAGING_ADDRESS_SANITIZER 1
+#endif
+#endif
+#ifdef IMAGING_ADDRESS_SANITIZER
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace imaging {
 namespace {
+
+// AddressSanitizer sees only malloc's blocks. Of our own mappings it is told
+// which bytes a picture may use, so that it catches a write past the
+// picture's size inside a larger recycled buffer, past a mapping's end (into
+// a guard zone mapped behind each one) and into a buffer given back.
+#ifdef IMAGING_ADDRESS_SANITIZER
+constexpr std::size_t kGuard = 64 * 1024;
+void lendOut(void* bytes, std::size_t size, std::size_t capacity) {
+    ASAN_UNPOISON_MEMORY_REGION(bytes, size);
+    ASAN_POISON_MEMORY_REGION(static_cast<char*>(bytes) + size, capacity + kGuard - size);
+}
+void putAway(void* bytes, std::size_t capacity) { ASAN_POISON_MEMORY_REGION(bytes, capacity + kGuard); }
+#else
+constexpr std::size_t kGuard = 0;
+void lendOut(void*, std::size_t, std::size_t) {}
+void putAway(void*, std::size_t) {}
+#endif
+void unmap(void* bytes, std::size_t capacity) {
+#ifdef IMAGING_ADDRESS_SANITIZER
+    ASAN_UNPOISON_MEMORY_REGION(bytes, capacity + kGuard);  // whatever is mapped here next starts clean
+#endif
+    ::munmap(bytes, capacity + kGuard);
+}
 
 // Smaller buffers come from malloc, which recycles them by itself.
 constexpr std::size_t kMapFrom = 256 * 1024;
@@ -48,12 +82,13 @@ public:
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             if (fastPaths().recycling && spares_.size() < kSpareCount && bytes_ + capacity <= kSpareBytes) {
+                putAway(bytes, capacity);
                 spares_.push_back({bytes, capacity});
                 bytes_ += capacity;
                 return;
             }
         }
-        ::munmap(bytes, capacity);
+        unmap(bytes, capacity);
     }
 
     void release() {
@@ -63,7 +98,7 @@ public:
 
 private:
     void releaseLocked() {
-        for (const Spare& s : spares_) ::munmap(s.bytes, s.capacity);
+        for (const Spare& s : spares_) unmap(s.bytes, s.capacity);
         spares_.clear();
         bytes_ = 0;
     }
@@ -100,14 +135,21 @@ PixelMemory pixelMemory(std::size_t size) {
         return std::shared_ptr<std::uint8_t>(q, [capacity](std::uint8_t* r) { spares().give(r, capacity); });
     };
     std::size_t capacity = 0;
-    if (void* p = spares().take(size, capacity)) {
+    const FastPaths paths = fastPaths();
+    if (void* p = paths.recycling ? spares().take(size, capacity) : nullptr) {
+        lendOut(p, size, capacity);
         notePathUse(PathUse::RecycledBuffer);
         return {keep(static_cast<std::uint8_t*>(p), capacity), false};
     }
-    capacity = pageRounded(size);
-    void* p = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    const bool huge = size >= kHugeFrom && paths.hugePages;
+    // The kernel places a mapping on a huge-page boundary only when its
+    // length is a whole number of huge pages; else its first and last
+    // stretches get small pages.
+    capacity = huge ? (size + kHugeFrom - 1) / kHugeFrom * kHugeFrom : pageRounded(size);
+    void* p = ::mmap(nullptr, capacity + kGuard, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) return {};
-    if (capacity >= kHugeFrom && fastPaths().hugePages) {
+    lendOut(p, size, capacity);
+    if (huge) {
         ::madvise(p, capacity, MADV_HUGEPAGE);
         notePathUse(PathUse::HugePages);
     }
