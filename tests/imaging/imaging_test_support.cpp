@@ -66,4 +66,22 @@ Jpeg jpegHeader(const QByteArray& path) {
     return j;
 }
 
+QByteArray turboJpeg(const ImageDescriptor& image, int quality) {
+    const bool gray = savesAsGray(&image);
+    std::vector<std::uint8_t> pixels;
+    for (const fixture::Rgba& c : coloursOf(image)) {
+        pixels.push_back(c.r);
+        if (!gray) pixels.insert(pixels.end(), {c.g, c.b});
+    }
+    tjhandle h = tjInitCompress();
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    tjCompress2(h, pixels.data(), image.width(), 0, image.height(), gray ? TJPF_GRAY : TJPF_RGB, &out, &size,
+                gray ? TJSAMP_GRAY : TJSAMP_420, quality, TJFLAG_ACCURATEDCT);
+    QByteArray bytes(reinterpret_cast<const char*>(out), static_cast<qsizetype>(size));
+    tjFree(out);
+    tjDestroy(h);
+    return bytes;
+}
+
 }  // namespace support

@@ -33,4 +33,7 @@ Jpeg jpegHeader(const QByteArray& path);
 
 QByteArray readAll(const QByteArray& path);
 
+// libjpeg-turbo's compression of the pixels as loaded, through its other API.
+QByteArray turboJpeg(const ImageDescriptor& image, int quality = 75);
+
 }  // namespace support

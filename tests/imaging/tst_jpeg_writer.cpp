@@ -16,7 +16,6 @@
 #include <jpeglib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <turbojpeg.h>
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(fixture::Variant)
@@ -26,27 +25,6 @@ namespace {
 // Loads a bitmap as the program does, widening 1-bit images.
 bool loadForSaving(const QByteArray& path, ImageDescriptor& image, imaging::LoadOptions options = {}) {
     return imaging::loadPicture(path.constData(), image, options).code == IMG_OK;
-}
-
-// libjpeg-turbo's own compression of the same pixels, through its other API.
-QByteArray turboJpeg(const ImageDescriptor& image, int quality) {
-    const bool gray = savesAsGray(&image);
-    std::vector<std::uint8_t> pixels;
-    for (const fixture::Rgba& c : support::coloursOf(image)) {
-        if (gray)
-            pixels.push_back(c.r);
-        else
-            pixels.insert(pixels.end(), {c.b, c.g, c.r});
-    }
-    tjhandle h = tjInitCompress();
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    tjCompress2(h, pixels.data(), image.width(), 0, image.height(), gray ? TJPF_GRAY : TJPF_BGR, &out, &size,
-                gray ? TJSAMP_GRAY : TJSAMP_420, quality, TJFLAG_ACCURATEDCT);
-    QByteArray bytes(reinterpret_cast<const char*>(out), static_cast<qsizetype>(size));
-    tjFree(out);
-    tjDestroy(h);
-    return bytes;
 }
 
 // cjpeg's compression of the bitmap file itself, or nothing without cjpeg.
@@ -93,12 +71,6 @@ struct PlainFiles {
     ~PlainFiles() { imaging_force_plain_files(false); }
 };
 
-// Fast paths as `spec` sets them while it lives, then the environment's again.
-struct ForcedPaths {
-    explicit ForcedPaths(const char* spec) { imaging_force_fast_paths(spec); }
-    ~ForcedPaths() { imaging_force_fast_paths(nullptr); }
-};
-
 }  // namespace
 
 class JpegWriterTest : public QObject {
@@ -107,8 +79,6 @@ class JpegWriterTest : public QObject {
 private slots:
     void bytesEqualAReferenceEncoder_data();
     void bytesEqualAReferenceEncoder();
-    void ownConverterKeepsLibjpegsBytes_data();
-    void ownConverterKeepsLibjpegsBytes();
     void densityAndColourProfileCarried();
     void refusesWhatJpegCannotHold();
     void failedSavesLeaveNothingBehind_data();
@@ -144,27 +114,17 @@ void JpegWriterTest::bytesEqualAReferenceEncoder_data() {
     row("24-bit q30", rgb, 3, false, 30, 30);
     row("24-bit q0 saves at 1", rgb, 3, false, 0, 1);
     row("24-bit q150 saves at 100", rgb, 3, false, 150, 100);
-    // Every way rows reach libjpeg: in place, through the palette, decoded a row at a time.
-    fixture::Variant top;
-    top.topDown = true;
-    row("24-bit top-down", top);
     using fixture::Header;
     const auto gray = fixture::grayPalette(256);
     const auto colour = fixture::colourPalette(256);
     row("8-bit gray", fixture::indexedVariant(8, BI_RGB, Header::Info, gray), 1);
     row("8-bit gray, reversed", fixture::indexedVariant(8, BI_RGB, Header::Info, {gray.rbegin(), gray.rend()}), 1);
-    row("8-bit colour", fixture::indexedVariant(8, BI_RGB, Header::Info, colour));
-    row("RLE8 colour", fixture::indexedVariant(8, BI_RLE8, Header::Info, colour));
-    row("4-bit colour", fixture::indexedVariant(4, BI_RGB, Header::Info, fixture::colourPalette(16)));
     row("4-bit gray", fixture::indexedVariant(4, BI_RGB, Header::Info, fixture::grayPalette(16)), 1);
     row("1-bit gray", fixture::indexedVariant(1, BI_RGB, Header::Info, fixture::grayPalette(2)), 1);
-    row("1-bit colour", fixture::indexedVariant(1, BI_RGB, Header::Info, fixture::colourPalette(2)));
     // When widening could not be done, the packed rows themselves.
     row("1-bit gray, not widened", fixture::indexedVariant(1, BI_RGB, Header::Info, fixture::grayPalette(2)), 1, false, 75, 75, false);
     row("1-bit colour, not widened", fixture::indexedVariant(1, BI_RGB, Header::Info, fixture::colourPalette(2)), 3, false, 75, 75,
         false);
-    row("16-bit 5-6-5", fixture::maskVariant(16, BI_BITFIELDS, Header::Info, {0xF800, 0x07E0, 0x001F, 0}));
-    row("32-bit", fixture::maskVariant(32, BI_RGB, Header::Info));
     row("32-bit alpha", fixture::maskVariant(32, BI_BITFIELDS, Header::V5, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}));
     // cjpeg reads the file on its own, so these rows also check what we read.
     fixture::Variant dpi;  // 96 dpi: cjpeg writes 37 dots per cm
@@ -197,47 +157,10 @@ void JpegWriterTest::bytesEqualAReferenceEncoder() {
     QVERIFY(loadForSaving(in, image, {.widenOneBit = widen}));
     QCOMPARE(image.depth(), widen && variant.bits == 1 ? 8 : imaging::programDepth(variant.bits));
     QCOMPARE(savejpg(out.constData(), &image, quality), IMG_OK);
-    const QByteArray reference = byCjpeg ? cjpeg(in, effective) : turboJpeg(image, effective);
+    const QByteArray reference = byCjpeg ? cjpeg(in, effective) : support::turboJpeg(image, effective);
     if (reference.isEmpty()) QSKIP("cjpeg is not installed");
     QVERIFY(support::readAll(out) == reference);
     QCOMPARE(support::jpegHeader(out).components, components);
-}
-
-// Our colour converter gives the bytes of libjpeg's own, at every depth and
-// at widths that end inside a packed byte, and runs where the seam says so.
-void JpegWriterTest::ownConverterKeepsLibjpegsBytes_data() {
-    QTest::addColumn<int>("bits");
-    QTest::addColumn<int>("width");
-    for (const int bits : {1, 2, 4, 8})
-        for (const int width : {1, 61}) QTest::addRow("%d-bit, %d wide", bits, width) << bits << width;
-}
-
-void JpegWriterTest::ownConverterKeepsLibjpegsBytes() {
-    QFETCH(int, bits);
-    QFETCH(int, width);
-    fixture::Picture p = fixture::photo(width, 19, true);
-    for (auto& i : p.indices) i = static_cast<std::uint8_t>(i >> (8 - bits));
-    const auto v = fixture::indexedVariant(bits, BI_RGB, fixture::Header::Info, fixture::colourPalette(1 << bits));
-    const QByteArray in = support::writeTemp(dir_, "pal.bmp", fixture::encode(v, p));
-    const QByteArray out = QFile::encodeName(dir_.filePath("pal.jpg"));
-    ImageDescriptor image{};
-    QVERIFY(loadForSaving(in, image, {.widenOneBit = false}));
-    QCOMPARE(image.depth(), bits);
-    const auto uses = [] { return imaging::pathUses(imaging::PathUse::OwnConverter); };
-    auto before = uses();
-    bool expected = false;
-    {
-        const ForcedPaths paths(nullptr);
-        expected = imaging::ownConverterFor(imaging::fastPaths(), bits) && imaging::colourConverterReplaceable();
-        QCOMPARE(savejpg(out.constData(), &image, 75), IMG_OK);
-    }
-    QCOMPARE(uses() - before, expected ? 1ULL : 0ULL);
-    const QByteArray own = support::readAll(out);
-    const ForcedPaths paths("no-own-converter");
-    before = uses();
-    QCOMPARE(savejpg(out.constData(), &image, 75), IMG_OK);
-    QCOMPARE(uses(), before);
-    QVERIFY(support::readAll(out) == own);
 }
 
 void JpegWriterTest::densityAndColourProfileCarried() {
