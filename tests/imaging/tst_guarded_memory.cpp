@@ -2,6 +2,7 @@
 // a picture's size, inside a larger recycled buffer or past a mapping's end,
 // or into a buffer given back, ends the process with a report.
 #include "fast_paths.h"
+#include "imaging.h"
 #include "pixel_memory.h"
 #include "testing_hooks.h"
 
