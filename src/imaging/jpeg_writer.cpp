@@ -10,7 +10,6 @@
 #include "testing_hooks.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>  // jpeglib.h needs FILE and size_t
 #include <new>
@@ -27,7 +26,6 @@ namespace {
 struct FdDestination {
     jpeg_destination_mgr pub;
     int fd;
-    long long written;
     JOCTET buffer[256 * 1024];
 };
 
@@ -68,7 +66,6 @@ struct EncodeParams {
 void encodeInto(jpeg_compress_struct& cinfo, int fd, const EncodeParams& p, imaging::RowSource& rows) {
     static thread_local FdDestination dest;
     dest.fd = fd;
-    dest.written = 0;
     dest.pub.init_destination = initDestination;
     dest.pub.empty_output_buffer = emptyOutputBuffer;
     dest.pub.term_destination = termDestination;
