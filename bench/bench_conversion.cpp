@@ -237,10 +237,10 @@ struct PagesRun {
 // picture does; without, every buffer is new, as for a process's first picture.
 bool timePages(const std::string& in, const std::string& out, bool huge, bool recycle, int fragmentMiB, Samples& s) {
     const char* env = std::getenv("PELLICOR_FAST_PATHS");
-    std::string spec = env ? env : "";
-    if (!huge) spec += ",no-huge-pages";
-    if (!recycle) spec += ",no-recycling";
-    imaging_force_fast_paths(spec.c_str());
+    std::string words = env ? env : "";
+    if (!huge) words += ",no-huge-pages";
+    if (!recycle) words += ",no-recycling";
+    imaging_force_fast_paths(words.c_str());
     imaging_release_spare_memory();
     namespace fs = std::filesystem;
     if (recycle) {

@@ -68,9 +68,9 @@ const char* levelName(Level level) {
     return "plain";
 }
 
-FastPaths parseFastPaths(const char* spec, FastPaths p, Level machine, std::string* unknown) {
-    if (spec == nullptr) return p;
-    const std::string text(spec);
+FastPaths parseFastPaths(const char* words, FastPaths p, Level machine, std::string* unknown) {
+    if (words == nullptr) return p;
+    const std::string text(words);
     std::size_t at = 0;
     while (at < text.size()) {
         const std::size_t end = text.find_first_of(", \t", at);
@@ -109,10 +109,10 @@ unsigned long long pathUses(PathUse use) { return g_uses[static_cast<std::size_t
 
 }  // namespace imaging
 
-bool imaging_force_fast_paths(const char* spec) {
+bool imaging_force_fast_paths(const char* words) {
     using namespace imaging;
     std::string unknown;
-    const FastPaths p = spec == nullptr ? fromEnvironment() : parseFastPaths(spec, everything(machineLevel()), machineLevel(), &unknown);
+    const FastPaths p = words == nullptr ? fromEnvironment() : parseFastPaths(words, everything(machineLevel()), machineLevel(), &unknown);
     inForce().store(pack(p));
     return unknown.empty();
 }

@@ -46,9 +46,9 @@ Level machineLevel();
 int machineProcessors();
 const char* levelName(Level level);
 
-// Reads a spec as PELLICOR_FAST_PATHS holds it, on top of `paths`; the
+// Reads words as PELLICOR_FAST_PATHS holds them, on top of `paths`; the
 // level is capped at `machine`. Words it does not know go to `unknown`.
-FastPaths parseFastPaths(const char* spec, FastPaths paths, Level machine, std::string* unknown = nullptr);
+FastPaths parseFastPaths(const char* words, FastPaths paths, Level machine, std::string* unknown = nullptr);
 
 // How often each path was taken since the process started, so that tests
 // can tell a path that runs from one that is merely allowed.

@@ -21,5 +21,5 @@ void imaging_set_memory_limit(unsigned long long bytes);
 
 // Paths as PELLICOR_FAST_PATHS would set them, starting from everything the
 // machine offers ("plain", "avx2,no-recycling", "none"); null: the
-// environment's again. False when the spec holds a word it does not know.
-bool imaging_force_fast_paths(const char* spec);
+// environment's again. False when the words hold one it does not know.
+bool imaging_force_fast_paths(const char* words);
