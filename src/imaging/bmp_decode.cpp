@@ -12,7 +12,31 @@ namespace imaging {
 namespace {
 
 bool isIndexedCoding(PixelCoding c) {
-    return c == PixelCoding::Indexed || c == PixelCoding::Rle8 || c == PixelCoding::Rle4;
+    return c == PixelCoding::Indexed || c == PixelCoding::Rle8 || c == PixelCoding::Rle4 || c == PixelCoding::Huffman1D;
+}
+
+// Codings whose pixels come as a stream of their own length, not as rows.
+bool isStreamCoding(PixelCoding c) {
+    return c == PixelCoding::Rle8 || c == PixelCoding::Rle4 || c == PixelCoding::Rle24 || c == PixelCoding::Huffman1D ||
+           c == PixelCoding::Jpeg || c == PixelCoding::Png;
+}
+
+std::uint64_t streamWorkingBytes(const SourceFile& file, const BmpFormat& f) {
+    switch (f.coding) {
+    case PixelCoding::Huffman1D: return huffmanWorkingBytes(file, f);
+    case PixelCoding::Jpeg:
+    case PixelCoding::Png: return embeddedWorkingBytes(f);
+    default: return rleWorkingBytes(file, f);
+    }
+}
+
+int decodeStream(const SourceFile& file, const BmpFormat& f, const std::vector<RGBQUAD>& palette256, ImageData& d) {
+    switch (f.coding) {
+    case PixelCoding::Huffman1D: return decodeHuffman(file, f, palette256, d);
+    case PixelCoding::Jpeg:
+    case PixelCoding::Png: return decodeEmbedded(file, f, d);
+    default: return decodeRle(file, f, palette256, d);
+    }
 }
 
 int readHeader(const char* filename, SourceFile& file, BmpFormat& format) {
@@ -101,12 +125,12 @@ int loadKept(const SourceFile& file, const BmpFormat& f, ImageData& d) {
 
 int loadDecoded(const SourceFile& file, const BmpFormat& f, const std::vector<RGBQUAD>& colours, ImageData& d) {
     const std::vector<RGBQUAD> palette256 = fullPalette(colours, 8);
-    const bool rle = f.coding == PixelCoding::Rle8 || f.coding == PixelCoding::Rle4;
+    const bool stream = isStreamCoding(f.coding);
     PixelBytes bytes;
-    if (!rle)
+    if (!stream)
         if (int rc = readAllRows(file, f, bytes)) return rc;
     if (d.untouched()) prefault(d.pixels.get(), d.stride * static_cast<std::size_t>(d.height));
-    if (rle) return decodeRle(file, f, palette256, d);
+    if (stream) return decodeStream(file, f, palette256, d);
     widenIndexedRows({{bytes.bytes.get(), bytes.size}, f, palette256, d});
     return IMG_OK;
 }
@@ -147,13 +171,13 @@ int loadInto(const char* filename, ImageDescriptor* image, std::uint64_t& needed
 
     std::vector<RGBQUAD> colours;
     if (int rc = readPalette(file, format, colours)) return rc;
-    const bool rle = format.coding == PixelCoding::Rle8 || format.coding == PixelCoding::Rle4;
-    if (!rle && !pixelsPresent(format, file.size())) return IMG_ERR_TRUNCATED;
+    const bool stream = isStreamCoding(format.coding);
+    if (!stream && !pixelsPresent(format, file.size())) return IMG_ERR_TRUNCATED;
     const bool sameLayout =
         (format.coding == PixelCoding::Indexed || format.coding == PixelCoding::Bgr24) && d.depth == format.bitCount;
     const bool kept = format.coding == PixelCoding::Masks || format.coding == PixelCoding::Rgba64;
     // What is read beside the buffer counts with it against the limit.
-    const std::uint64_t beside = sameLayout ? 0 : rle ? rleWorkingBytes(file, format) : allRowsBytes(format);
+    const std::uint64_t beside = sameLayout ? 0 : stream ? streamWorkingBytes(file, format) : allRowsBytes(format);
     needed = d.stride * static_cast<std::uint64_t>(d.height) + beside;
     if (needed > memoryLimit()) return IMG_ERR_NO_MEMORY;
     const int rc = sameLayout ? loadInPlace(file, format, d)
@@ -163,7 +187,8 @@ int loadInto(const char* filename, ImageDescriptor* image, std::uint64_t& needed
         d.contents = contents::Junk{};  // whatever the reading left
         return rc;
     }
-    if (!kept) d.contents = contents::Filled{};
+    // An embedded JPEG's decoder leaves its bytes beside the picture.
+    if (!kept && format.coding != PixelCoding::Jpeg) d.contents = contents::Filled{};
 
     d.palette = d.depth == 24 ? std::vector<RGBQUAD>{} : fullPalette(colours, d.depth);
     d.xPelsPerMeter = format.info.biXPelsPerMeter;

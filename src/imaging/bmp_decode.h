@@ -31,6 +31,14 @@ std::uint64_t rleStreamLimit(const BmpFormat& f);
 std::uint64_t rleWorkingBytes(const SourceFile& file, const BmpFormat& f);
 int decodeRle(const SourceFile& file, const BmpFormat& f, const std::vector<RGBQUAD>& palette256, ImageData& image);
 
+// OS/2 Huffman 1D rows into an indexed or 24-bit buffer.
+std::uint64_t huffmanWorkingBytes(const SourceFile& file, const BmpFormat& f);
+int decodeHuffman(const SourceFile& file, const BmpFormat& f, const std::vector<RGBQUAD>& palette256, ImageData& image);
+
+// An embedded JPEG or PNG, decoded whole into a 24-bit buffer.
+std::uint64_t embeddedWorkingBytes(const BmpFormat& f);
+int decodeEmbedded(const SourceFile& file, const BmpFormat& f, ImageData& image);
+
 // The file's row for image row y (0 = top); uncompressed rows are read top row first.
 inline const std::uint8_t* fileRow(const DecodeJob& job, int y) {
     return job.pixels.data() + static_cast<std::uint64_t>(y) * job.format.fileStride;

@@ -13,6 +13,9 @@ namespace {
 
 constexpr std::uint32_t kCompressionCmyk = 11;  // 11..13: CMYK, CMYK RLE8, CMYK RLE4
 constexpr std::uint32_t kCompressionCmykRle4 = 13;
+// OS/2 gives two of Windows' numbers other meanings.
+constexpr std::uint32_t kOs2Huffman1D = 3;  // BI_BITFIELDS to Windows
+constexpr std::uint32_t kOs2Rle24 = 4;      // BI_JPEG to Windows
 constexpr std::uint32_t kProfileEmbedded = 0x4D424544;  // 'MBED'
 
 enum class HeaderKind { Core, Os2, Windows };
@@ -155,11 +158,22 @@ int readBitFields(Parse& p, BmpFormat& f, std::uint32_t compression) {
 // numbers mean different things to OS/2 and Windows, so the kind decides.
 int readCoding(Parse& p, BmpFormat& f) {
     const std::uint32_t compression = f.info.biCompression;
-    // OS/2 reuses BI_JPEG and BI_PNG for Huffman 1D and RLE24, equally unsupported.
-    if (compression == BI_JPEG || compression == BI_PNG) return IMG_ERR_UNSUPPORTED;
     if (p.kind == HeaderKind::Windows && compression >= kCompressionCmyk && compression <= kCompressionCmykRle4)
         return IMG_ERR_UNSUPPORTED;
-    if (p.kind == HeaderKind::Os2 && compression == BI_BITFIELDS) return IMG_ERR_UNSUPPORTED;  // Huffman 1D
+    if (p.kind == HeaderKind::Os2 && (compression == kOs2Huffman1D || compression == kOs2Rle24)) {
+        if (f.bitCount != (compression == kOs2Huffman1D ? 1 : 24)) return IMG_ERR_CORRUPT;
+        // Like RLE, both run bottom-up only.
+        if (f.topDown) return IMG_ERR_CORRUPT;
+        f.coding = compression == kOs2Huffman1D ? PixelCoding::Huffman1D : PixelCoding::Rle24;
+        return IMG_OK;
+    }
+    if (compression == BI_JPEG || compression == BI_PNG) {
+        // The stream holds its own depth (the header's bit count is 0) and
+        // loads as 24-bit colour; its rows run top-down whatever the height's sign.
+        if (p.kind != HeaderKind::Windows) return IMG_ERR_CORRUPT;
+        f.coding = compression == BI_JPEG ? PixelCoding::Jpeg : PixelCoding::Png;
+        return IMG_OK;
+    }
 
     switch (compression) {
     case BI_RGB:
@@ -205,6 +219,12 @@ int locatePaletteAndPixels(const Parse& p, BmpFormat& f) {
     }
     if (f.pixelOffset > p.fileSize) return IMG_ERR_CORRUPT;
     f.paletteOffset = p.afterHeader;
+    if (f.coding == PixelCoding::Jpeg || f.coding == PixelCoding::Png) {
+        // The size is needed here; writers that leave it out mean the rest of the file.
+        const std::uint64_t rest = p.fileSize - f.pixelOffset;
+        f.streamBytes = f.info.biSizeImage != 0 ? std::min<std::uint64_t>(f.info.biSizeImage, rest) : rest;
+        return IMG_OK;
+    }
     if (f.bitCount <= 8) {
         const std::uint64_t room = (f.pixelOffset - p.afterHeader) / f.paletteEntrySize;
         f.paletteEntries = static_cast<unsigned>(std::min<std::uint64_t>({declared, room, 1ull << f.bitCount}));

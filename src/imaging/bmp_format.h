@@ -13,7 +13,12 @@ namespace imaging {
 // and the bit-field masks that may follow a 40-byte header.
 constexpr std::size_t kHeaderProbeBytes = 14 + 124 + 16;
 
-enum class PixelCoding { Indexed, Rle8, Rle4, Masks, Bgr24, Rgba64 };
+enum class PixelCoding {
+    Indexed, Rle8, Rle4, Masks, Bgr24, Rgba64,
+    Rle24,      // OS/2: RLE8's codes with B, G, R pixels
+    Huffman1D,  // OS/2: 1-bit rows in ITU-T T.4 modified Huffman codes
+    Jpeg, Png,  // the pixels are a whole JPEG or PNG file
+};
 
 struct ChannelMask {
     std::uint32_t mask = 0;
@@ -35,6 +40,7 @@ struct BmpFormat {
     unsigned paletteEntrySize = 4;  // 3 for core headers
     std::uint64_t pixelOffset = 0;
     std::uint64_t fileStride = 0;  // uncompressed row size in the file
+    std::uint64_t streamBytes = 0;  // an embedded JPEG's or PNG's size, as far as the file holds it
     std::uint64_t iccOffset = 0;  // embedded colour profile, size 0 if none
     std::uint64_t iccSize = 0;
 };

@@ -33,8 +33,12 @@ struct Kept {         // 16-, 32- and 64-bit rows as the file stores them
 struct Packed {  // a 1-bit picture in an 8-bit descriptor
     std::shared_ptr<const PackedRows> rows;
 };
+struct Jpeg {  // the buffer holds the picture, and these bytes are its JPEG already
+    std::shared_ptr<const std::vector<std::uint8_t>> bytes;
+};
 }  // namespace contents
-using Contents = std::variant<contents::Untouched, contents::Junk, contents::Filled, contents::Kept, contents::Packed>;
+using Contents =
+    std::variant<contents::Untouched, contents::Junk, contents::Filled, contents::Kept, contents::Packed, contents::Jpeg>;
 
 struct ImageData {
     // Rows from the top down, unlike a bitmap file's: libjpeg takes rows from

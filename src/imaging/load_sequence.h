@@ -28,8 +28,9 @@ struct Loaded {
 };
 
 // The buffer depth for a bitmap of `bitCount` bits per pixel: 16 bits and
-// more load as 24; 1, 2, 4 and 8 bits keep their depth.
-inline int programDepth(int bitCount) { return bitCount >= 16 ? 24 : bitCount; }
+// more load as 24, and so does 0 (an embedded JPEG or PNG says its own);
+// 1, 2, 4 and 8 bits keep their depth.
+inline int programDepth(int bitCount) { return bitCount >= 16 || bitCount == 0 ? 24 : bitCount; }
 
 // Loads `path` into `image`; on failure `image` holds nothing.
 inline Loaded loadPicture(const char* path, ImageDescriptor& image, LoadOptions options = {}) {

@@ -74,43 +74,67 @@ std::vector<std::uint8_t> packRow(const Variant& v, const Picture& p, int y) {
 }
 
 // Encoded runs for repeats, absolute runs for the rest; rows bottom-up.
-std::vector<std::uint8_t> rleEncode(const Picture& p, bool four) {
+// RLE8 and RLE4 runs are of indices, RLE24 runs of colours. With
+// `intoPadding` each row is encoded as far as its padding, which holds zeros,
+// as ImageMagick and GraphicsMagick write it.
+std::vector<std::uint8_t> rleEncode(const Picture& p, int bits, bool intoPadding) {
+    const bool four = bits == 4;
+    const int padded = intoPadding ? static_cast<int>((static_cast<std::size_t>(p.width) * static_cast<unsigned>(bits) + 31) / 32 * 4 * 8 /
+                                                      static_cast<unsigned>(bits))
+                                   : p.width;
     std::vector<std::uint8_t> out;
     for (int y = p.height - 1; y >= 0; --y) {
-        const std::uint8_t* row = &p.indices[static_cast<std::size_t>(y) * static_cast<std::size_t>(p.width)];
+        const std::size_t base = static_cast<std::size_t>(y) * static_cast<std::size_t>(p.width);
+        // A pixel as the stream stores it: an index, or B, G, R.
+        const auto pixel = [&](int x) -> std::uint32_t {
+            if (x >= p.width) return 0;
+            if (bits != 24) return p.indices[base + static_cast<std::size_t>(x)];
+            const Rgba c = p.colours[base + static_cast<std::size_t>(x)];
+            return std::uint32_t{c.b} | std::uint32_t{c.g} << 8 | std::uint32_t{c.r} << 16;
+        };
+        const auto putPixel = [&](std::uint32_t v) {
+            for (int i = 0; i < 3; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+        };
         int x = 0;
-        while (x < p.width) {
+        while (x < padded) {
             int run = 1;
-            while (x + run < p.width && run < 255 && row[x + run] == row[x]) ++run;
+            while (x + run < padded && run < 255 && pixel(x + run) == pixel(x)) ++run;
             if (run >= 3) {
                 out.push_back(static_cast<std::uint8_t>(run));
-                out.push_back(four ? static_cast<std::uint8_t>(row[x] << 4 | row[x]) : row[x]);
+                if (bits == 24)
+                    putPixel(pixel(x));
+                else
+                    out.push_back(static_cast<std::uint8_t>(four ? pixel(x) << 4 | pixel(x) : pixel(x)));
                 x += run;
                 continue;
             }
             int lit = 1;
-            while (x + lit < p.width && lit < 254 &&
-                   !(x + lit + 2 < p.width && row[x + lit] == row[x + lit + 1] && row[x + lit] == row[x + lit + 2]))
+            while (x + lit < padded && lit < 254 &&
+                   !(x + lit + 2 < padded && pixel(x + lit) == pixel(x + lit + 1) && pixel(x + lit) == pixel(x + lit + 2)))
                 ++lit;
             if (lit < 3) {
                 for (int i = 0; i < lit; ++i) {
                     out.push_back(1);
-                    out.push_back(four ? static_cast<std::uint8_t>(row[x + i] << 4) : row[x + i]);
+                    if (bits == 24)
+                        putPixel(pixel(x + i));
+                    else
+                        out.push_back(static_cast<std::uint8_t>(four ? pixel(x + i) << 4 : pixel(x + i)));
                 }
             } else {
                 out.push_back(0);
                 out.push_back(static_cast<std::uint8_t>(lit));
-                std::size_t bytes = 0;
+                const std::size_t start = out.size();
                 for (int i = 0; i < lit; ++i) {
-                    if (!four) {
-                        out.push_back(row[x + i]), ++bytes;
-                    } else if (i % 2 == 0) {
-                        out.push_back(static_cast<std::uint8_t>(row[x + i] << 4)), ++bytes;
-                    } else {
-                        out.back() |= row[x + i];
-                    }
+                    if (bits == 24)
+                        putPixel(pixel(x + i));
+                    else if (!four)
+                        out.push_back(static_cast<std::uint8_t>(pixel(x + i)));
+                    else if (i % 2 == 0)
+                        out.push_back(static_cast<std::uint8_t>(pixel(x + i) << 4));
+                    else
+                        out.back() |= static_cast<std::uint8_t>(pixel(x + i));
                 }
-                if (bytes % 2) out.push_back(0);
+                if ((out.size() - start) % 2) out.push_back(0);
             }
             x += lit;
         }
@@ -119,6 +143,9 @@ std::vector<std::uint8_t> rleEncode(const Picture& p, bool four) {
     }
     return out;
 }
+
+bool isRle24(const Variant& v) { return v.header == Header::Os2 && v.compression == kOs2Rle24; }
+bool isHuffman1D(const Variant& v) { return v.header == Header::Os2 && v.compression == kOs2Huffman1D; }
 
 }  // namespace
 
@@ -216,8 +243,12 @@ std::vector<std::uint8_t> encodeRaw(const Variant& v, int width, int height, con
 
 std::vector<std::uint8_t> encode(const Variant& v, const Picture& p) {
     std::vector<std::uint8_t> pixels;
-    if (v.compression == BI_RLE8 || v.compression == BI_RLE4) {
-        pixels = rleEncode(p, v.compression == BI_RLE4);
+    if (v.compression == BI_RLE8 || v.compression == BI_RLE4 || isRle24(v)) {
+        pixels = rleEncode(p, v.bits, v.runsIntoPadding);
+    } else if (isHuffman1D(v)) {
+        pixels = huffmanEncode(p);
+    } else if (v.compression == BI_JPEG || v.compression == BI_PNG) {
+        pixels = v.compression == BI_JPEG ? jpegOf(p) : pngOf(p);
     } else {
         for (int i = 0; i < p.height; ++i) {
             const int y = v.topDown ? i : p.height - 1 - i;

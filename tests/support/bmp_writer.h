@@ -27,9 +27,17 @@ struct Picture {
     std::vector<Rgba> colours;
 };
 
+// OS/2's codes for compressions Windows numbers otherwise.
+constexpr std::uint32_t kOs2Huffman1D = 3;
+constexpr std::uint32_t kOs2Rle24 = 4;
+
 struct Variant {
     int bits = 24;
-    std::uint32_t compression = BI_RGB;  // BI_RLE8/BI_RLE4 are encoded from the indices
+    // BI_RLE8/BI_RLE4 and OS/2's Huffman 1D are encoded from the indices,
+    // OS/2's RLE24 from the colours; BI_JPEG and BI_PNG (bits 0) embed the
+    // picture as jpegOf and pngOf make it.
+    std::uint32_t compression = BI_RGB;
+    bool runsIntoPadding = false;  // RLE rows encoded as far as their padding, as ImageMagick does
     Header header = Header::Info;
     bool topDown = false;
     std::vector<RGBQUAD> palette;  // entries written to the file
@@ -52,6 +60,15 @@ std::uint32_t toChannel(std::uint8_t c, std::uint32_t mask);
 std::vector<std::uint8_t> encode(const Variant& v, const Picture& p);
 // A .bmp file around pixel data made by hand (RLE streams, cut-off data).
 std::vector<std::uint8_t> encodeRaw(const Variant& v, int width, int height, const std::vector<std::uint8_t>& pixelData);
+
+// Pixel data of OS/2's Huffman 1D: each row's runs in T.4 modified Huffman
+// codes, index 0 white, starting with an end-of-line code.
+std::vector<std::uint8_t> huffmanEncode(const Picture& p);
+
+// The picture's colours as a whole JPEG file (libjpeg-turbo, quality 90) or
+// PNG file (libpng, with its alpha).
+std::vector<std::uint8_t> jpegOf(const Picture& p);
+std::vector<std::uint8_t> pngOf(const Picture& p);
 
 // A smooth, photo-like picture with noise, as colours or as indices.
 Picture photo(int width, int height, bool indexed, unsigned seed = 1);

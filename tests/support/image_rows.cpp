@@ -16,7 +16,8 @@ ImageRows rowsOf(const ImageDescriptor& image) {
     const ImageData& d = ImageAccess::data(image);
     out.stride = d.stride;
     out.bytes.assign(d.stride * static_cast<std::size_t>(d.height), 0);
-    if (std::holds_alternative<contents::Filled>(d.contents) || std::holds_alternative<contents::Untouched>(d.contents))
+    if (std::holds_alternative<contents::Filled>(d.contents) || std::holds_alternative<contents::Untouched>(d.contents) ||
+        std::holds_alternative<contents::Jpeg>(d.contents))
         std::memcpy(out.bytes.data(), d.pixels.get(), out.bytes.size());
     if (const auto* packed = std::get_if<contents::Packed>(&d.contents)) {
         const IndexExpander unpack = IndexExpander::indices(packed->rows->depth);
