@@ -27,6 +27,16 @@ int main(int argc, char** argv) {
     };
     Variant top;
     top.topDown = true;
+    Variant padded = indexed(8, BI_RLE8, Header::Info, 256);
+    padded.runsIntoPadding = true;  // as ImageMagick writes it
+    Variant rle24;
+    rle24.header = Header::Os2;
+    rle24.compression = kOs2Rle24;
+    Variant jpeg;
+    jpeg.bits = 0;
+    jpeg.compression = BI_JPEG;
+    Variant png = jpeg;
+    png.compression = BI_PNG;
     Variant v5icc;
     v5icc.header = Header::V5;
     v5icc.icc = std::vector<std::uint8_t>(64, 0x42);
@@ -39,6 +49,11 @@ int main(int argc, char** argv) {
         {"rle8", indexed(8, BI_RLE8, Header::Info, 256)},
         {"rle4", indexed(4, BI_RLE4, Header::Info, 16)},
         {"rle8-tail", indexed(8, BI_RLE8, Header::Info, 256), 4096},
+        {"rle8-padded", padded},
+        {"rle24-os2", rle24},
+        {"huffman-os2", indexed(1, kOs2Huffman1D, Header::Os2, 2)},
+        {"jpeg", jpeg},
+        {"png", png},
         {"rgb16", maskVariant(16, BI_RGB, Header::Info, {})},
         {"rgb565", maskVariant(16, BI_BITFIELDS, Header::Info, {0xF800, 0x07E0, 0x001F, 0})},
         {"argb4444", maskVariant(16, BI_ALPHABITFIELDS, Header::Info, {0x0F00, 0x00F0, 0x000F, 0xF000})},
@@ -52,7 +67,7 @@ int main(int argc, char** argv) {
     };
     int written = 0;
     for (const Sample& s : samples) {
-        Picture p = photo(13, 7, s.v.bits <= 8, static_cast<unsigned>(written));
+        Picture p = photo(13, 7, s.v.bits != 0 && s.v.bits <= 8, static_cast<unsigned>(written));
         for (auto& i : p.indices) i = static_cast<std::uint8_t>(i >> (8 - s.v.bits)) % std::max<std::size_t>(1, s.v.palette.size() + 1);
         for (auto& c : p.colours) c.a = static_cast<std::uint8_t>(c.r ^ c.b);
         std::vector<std::uint8_t> bytes = encode(s.v, p);

@@ -16,8 +16,7 @@
 constexpr int IMG_OK = 0;
 constexpr int IMG_ERR_OPEN = -1;         // file missing, unreadable, or a folder
 constexpr int IMG_ERR_NOT_BMP = -2;      // no "BM" signature, or too short for any header
-constexpr int IMG_ERR_UNSUPPORTED = -3;  // a real bitmap variant we cannot decode
-                                         // (embedded JPEG/PNG, CMYK, OS/2 Huffman/RLE24)
+constexpr int IMG_ERR_UNSUPPORTED = -3;  // a real bitmap variant we cannot decode (CMYK)
 constexpr int IMG_ERR_CORRUPT = -4;      // a header that makes no sense, bad masks,
                                          // an RLE stream that runs past the image
 constexpr int IMG_ERR_TRUNCATED = -5;    // pixel data or RLE stream ends early
@@ -124,9 +123,12 @@ private:
 //   channel masks; 24 bits as B, G, R; 64 bits as B, G, R, A in linear light
 //   (signed 16-bit, 8192 = 1.0, clamped to 0..1), encoded to sRGB.
 // - Compression: none, RLE8 at 8 bits, RLE4 at 4 bits, bit fields and alpha
-//   bit fields at 16 and 32 bits. Embedded JPEG or PNG, CMYK and the OS/2
-//   Huffman and RLE24 codings are IMG_ERR_UNSUPPORTED.
-// - A negative height means rows stored top-down; an RLE bitmap cannot be.
+//   bit fields at 16 and 32 bits; in OS/2 headers, RLE24 at 24 bits and
+//   Huffman 1D (T.4 modified Huffman, white index 0) at 1 bit. An embedded
+//   PNG loads as 24-bit colour; an embedded JPEG too, after being decoded
+//   whole, and savejpg writes its bytes out unchanged. CMYK is
+//   IMG_ERR_UNSUPPORTED.
+// - A negative height means rows stored top-down; an RLE or Huffman bitmap cannot be.
 // - The palette has biClrUsed entries (0: 2^bits), but never more than the
 //   depth allows nor than fit before the pixel data. Missing entries are
 //   black, and so are indices past the palette.
@@ -141,10 +143,11 @@ private:
 //   ones are, so a picture flattens alike at either depth.
 // - RLE pixels the stream never sets keep index 0; a stream may end early
 //   with its end marker, or without one once every row is drawn; what follows
-//   the last row is not read, but a run drawn right after it is damage. Runs
-//   past the right edge or the top are IMG_ERR_CORRUPT, and so is a stream
-//   that goes on past 4 x (width + 1) x (height + 1) bytes, more than any
-//   legal encoding of the picture takes.
+//   the last row is not read, but a run drawn right after it is damage. A run
+//   into the row's padding is cut at the edge (ImageMagick writes them); runs
+//   past the padding or the top are IMG_ERR_CORRUPT, and so is a stream
+//   that goes on past 4 x (padded width + 1) x (height + 1) bytes, more than
+//   any legal encoding of the picture takes.
 // - The last uncompressed row may lack its padding; any other shortfall is
 //   IMG_ERR_TRUNCATED.
 // - An embedded colour profile (V5) travels into the JPEG when it lies inside

@@ -66,6 +66,8 @@ class BmpReaderTest : public QObject {
 private slots:
     void readsEveryVariant_data();
     void readsEveryVariant();
+    void readsWhatOtherProgramsWrite_data();
+    void readsWhatOtherProgramsWrite();
 
 private:
     QTemporaryDir dir_;
@@ -76,8 +78,8 @@ void BmpReaderTest::readsEveryVariant_data() {
     QTest::addColumn<Picture>("picture");
     QTest::addColumn<std::vector<Rgba>>("expected");
     QTest::addColumn<int>("depth");  // of the buffer; 0: the program's
-    const auto row = [](const char* name, const Variant& v, const Picture& p, const std::vector<Rgba>& expected, int depth = 0) {
-        QTest::newRow(name) << v << p << expected << depth;
+    const auto row = [](const QByteArray& name, const Variant& v, const Picture& p, const std::vector<Rgba>& expected, int depth = 0) {
+        QTest::newRow(name.constData()) << v << p << expected << depth;
     };
     // Indices past a short palette come out black.
     const auto indexed = [&row](const char* name, int bits, std::uint32_t compression, Header h, int entries, int depth = 0) {
@@ -96,6 +98,22 @@ void BmpReaderTest::readsEveryVariant_data() {
     indexed("8-bit core header", 8, BI_RGB, Header::Core, 256);
     indexed("RLE8", 8, BI_RLE8, Header::Info, 256);
     indexed("RLE4", 4, BI_RLE4, Header::Info, 16);
+    // Rows encoded into their padding, as ImageMagick and GraphicsMagick write
+    // them, at every padding a row can have; single pixels, pairs and triples.
+    for (int width = 1; width <= 130; ++width) {
+        for (const int bits : {8, 4, 24}) {
+            Variant v = indexedVariant(bits, bits == 8 ? BI_RLE8 : bits == 4 ? BI_RLE4 : fixture::kOs2Rle24,
+                                       bits == 24 ? Header::Os2 : Header::Info, fixture::colourPalette(16));
+            v.runsIntoPadding = true;
+            Picture p{width, 3, {}, {}};
+            for (int i = 0; i < width * 3; ++i)
+                p.indices.push_back(static_cast<std::uint8_t>(((i % width) / (i / width + 1) * 2654435761u >> 28) % 3));
+            const std::vector<Rgba> colours = support::paletteColours(p, v.palette);
+            if (bits == 24) p.colours = colours, v.palette.clear();
+            row(QByteArray("RLE").append(QByteArray::number(bits)).append(" into the padding, width ").append(QByteArray::number(width)),
+                v, p, colours);
+        }
+    }
     indexed("RLE4 into a 24-bit buffer", 4, BI_RLE4, Header::Info, 16, 24);
     {
         const Picture p = indexedPicture(8);
@@ -118,6 +136,9 @@ void BmpReaderTest::readsEveryVariant_data() {
         row("24-bit core header", v, solid, opaque(solid));
         v.header = Header::V4;
         row("24-bit V4", v, solid, opaque(solid));
+        v.header = Header::Os2;
+        v.compression = fixture::kOs2Rle24;
+        row("OS/2 RLE24", v, solid, opaque(solid));
     }
     const std::array<std::uint32_t, 4> m555{0x7C00, 0x03E0, 0x001F, 0};
     const std::array<std::uint32_t, 4> m565{0xF800, 0x07E0, 0x001F, 0};
@@ -186,6 +207,44 @@ void BmpReaderTest::readsEveryVariant() {
                              .arg(got[i].r).arg(got[i].g).arg(got[i].b)
                              .arg(expected[i].r).arg(expected[i].g).arg(expected[i].b)));
     }
+}
+
+// ImageMagick and GraphicsMagick write palette pictures of more than 16
+// colours as RLE8 whose rows run on into their padding; each program's
+// uncompressed copy is the reference.
+void BmpReaderTest::readsWhatOtherProgramsWrite_data() {
+    QTest::addColumn<QStringList>("program");
+    QTest::addColumn<int>("width");
+    for (const QStringList& program : {QStringList{"convert"}, QStringList{"gm", "convert"}})
+        for (const int width : {1, 2, 3, 5, 6, 7, 13, 130})
+            QTest::addRow("%s, width %d", qPrintable(program.join(' ')), width) << program << width;
+}
+
+void BmpReaderTest::readsWhatOtherProgramsWrite() {
+    QFETCH(QStringList, program);
+    QFETCH(int, width);
+    if (QStandardPaths::findExecutable(program[0]).isEmpty()) {
+        if (qgetenv("CI") == "true") QFAIL("CI installs ImageMagick and GraphicsMagick");
+        QSKIP("not installed");
+    }
+    const QByteArray source = support::writeTemp(dir_, "source.bmp", fixture::encode(Variant{}, fixture::photo(width, 40, false, 9)));
+    const QString rle = dir_.filePath("rle.bmp"), plain = dir_.filePath("plain.bmp");
+    const auto run = [&program](const QStringList& args) {
+        QProcess p;
+        p.start(program[0], program.mid(1) + args);
+        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    };
+    // The runs are written from the plain copy: ImageMagick misreads its own runs at widths 1 and 2.
+    QVERIFY(run({source, "-colors", "200", "-type", "palette", "-compress", "none", "bmp3:" + plain}));
+    QVERIFY(run({plain, "-type", "palette", "-compress", "RLE", "bmp3:" + rle}));
+    BITMAPINFOHEADER h{};
+    QCOMPARE(bmpinfo(QFile::encodeName(rle).constData(), &h), IMG_OK);
+    QCOMPARE(h.biCompression, BI_RLE8);
+    int rleCode = -1, plainCode = -1;
+    const std::vector<Rgba> fromRuns = support::loadColours(QFile::encodeName(rle), &rleCode);
+    QCOMPARE(rleCode, IMG_OK);
+    QVERIFY(fromRuns == support::loadColours(QFile::encodeName(plain), &plainCode));
+    QCOMPARE(plainCode, IMG_OK);
 }
 
 QTEST_APPLESS_MAIN(BmpReaderTest)

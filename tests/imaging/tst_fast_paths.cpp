@@ -72,7 +72,7 @@ private:
         return done ? support::readAll(jpg_) : QByteArray();
     }
     QByteArray write(const char* name, const Variant& v, int width, int height, bool junk) {
-        return support::writeTemp(dir_, name, fixture::encode(v, picture(v.bits, width, height, junk)));
+        return support::writeTemp(dir_, name, fixture::encode(v, picture(v.bits == 0 ? 32 : v.bits, width, height, junk)));
     }
 
     QTemporaryDir dir_;
@@ -87,9 +87,11 @@ void FastPathsTest::sameBytesOnEveryPath_data() {
     // pictures are widened to 8 bits). Rows are read alike at any depth, so
     // only from 8 bits on in both orders; RLE is bottom-up only.
     const auto row = [](const QString& name, Variant v, int width = 521, int height = 0) {
-        height = height ? height : (256 << 10) / ((width * (v.bits == 1 ? 8 : v.bits) + 31) / 32 * 4) + 1;
+        const int depth = v.bits == 1 ? 8 : v.bits == 0 ? 24 : v.bits;  // of the buffer
+        height = height ? height : (256 << 10) / ((width * depth + 31) / 32 * 4) + 1;
         for (const bool top : {false, true}) {
-            if (top && (v.bits < 8 || v.compression == BI_RLE8)) continue;
+            // BI_JPEG's number is RLE24's to OS/2.
+            if (top && (v.bits < 8 || v.compression == BI_RLE8 || v.compression == BI_JPEG || v.compression == BI_PNG)) continue;
             v.topDown = top;
             QTest::newRow(qPrintable(name + (top ? ", top-down" : ""))) << v << width << height;
         }
@@ -101,6 +103,10 @@ void FastPathsTest::sameBytesOnEveryPath_data() {
     }
     row("RLE8", fixture::indexedVariant(8, BI_RLE8, Header::Info, fixture::colourPalette(256)));
     row("RLE4", fixture::indexedVariant(4, BI_RLE4, Header::Info, fixture::colourPalette(16)));
+    Variant padded = fixture::indexedVariant(8, BI_RLE8, Header::Info, fixture::colourPalette(256));
+    padded.runsIntoPadding = true;
+    row("RLE8 into the padding", padded);
+    row("OS/2 RLE24", fixture::maskVariant(24, fixture::kOs2Rle24, Header::Os2));
     row("16-bit 5-5-5", fixture::maskVariant(16, BI_RGB, Header::Info));
     row("16-bit 5-6-5", fixture::maskVariant(16, BI_BITFIELDS, Header::Info, {0xF800, 0x07E0, 0x001F, 0}));
     row("16-bit 4-4-4-4 alpha", fixture::maskVariant(16, BI_ALPHABITFIELDS, Header::Info, {0x0F00, 0x00F0, 0x000F, 0xF000}));
