@@ -18,8 +18,8 @@ namespace {
 // - the stream window keeps kLookahead bytes ahead of the decoder until the
 //   stream ends, and kStep zero bytes after its end;
 // - the drawn row has room for kStep bytes past any run that fits the row
-//   (and as many again), and leaving a position clears the step after it,
-//   so that leftovers never reach a pixel the stream sets later.
+//   and its padding (and as many again), and leaving a position clears the
+//   step after it, so that leftovers never reach a pixel the stream sets later.
 struct RunSteps {
     static constexpr unsigned kStep = 32;
     // The most one operation looks at: its code, and an absolute run of 255
