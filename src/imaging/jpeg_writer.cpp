@@ -132,6 +132,18 @@ int savejpg_pending(const char* filename, const ImageDescriptor* image, int qual
     const ImageData& d = ImageAccess::data(*image);
     if (d.width > IMG_JPEG_MAX_SIDE || d.height > IMG_JPEG_MAX_SIDE) return IMG_ERR_TOO_LARGE;
 
+    auto target = std::make_unique<imaging::TargetFile>();
+    // A bitmap that held a JPEG is that JPEG: its bytes go out unchanged,
+    // without a second lossy pass, whatever the quality.
+    if (const auto* embedded = std::get_if<imaging::contents::Jpeg>(&d.contents)) {
+        if (!target->open(filename)) return IMG_ERR_WRITE;
+        const std::vector<std::uint8_t>& bytes = *embedded->bytes;
+        if (!files::writeAll(target->fd(), bytes.data(), bytes.size(), imaging::fileOps().write))
+            return imaging::noteOsError(errno), IMG_ERR_WRITE;  // target's destructor discards the file
+        out->file_ = std::move(target);
+        return IMG_OK;
+    }
+
     const bool gray = savesAsGray(image);
     EncodeParams params{d.width,         d.height,
                         std::clamp(quality, 1, 100),
@@ -139,7 +151,6 @@ int savejpg_pending(const char* filename, const ImageDescriptor* image, int qual
                         d.icc ? d.icc->data() : nullptr,
                         d.icc ? d.icc->size() : 0};
     const std::unique_ptr<imaging::RowSource> rows = imaging::rowsOf(d, gray);
-    auto target = std::make_unique<imaging::TargetFile>();
     if (!target->open(filename)) return IMG_ERR_WRITE;
     if (!encode(target->fd(), params, *rows)) return IMG_ERR_WRITE;  // target's destructor discards the file
     out->file_ = std::move(target);

@@ -10,8 +10,10 @@
 #include <climits>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 using Bytes = std::vector<std::uint8_t>;
+using fixture::Variant;
 using Colours = std::vector<fixture::Rgba>;
 Q_DECLARE_METATYPE(Bytes)
 Q_DECLARE_METATYPE(Colours)
@@ -102,6 +104,26 @@ void BmpHostileTest::refusedWithItsCode_data() {
     row("unknown compression", poked(good, kCompression, 99), IMG_ERR_CORRUPT, 0);
     row("embedded JPEG that is not one", poked(good, kCompression, BI_JPEG), IMG_OK, IMG_ERR_CORRUPT);
     row("embedded PNG that is not one", poked(good, kCompression, BI_PNG), IMG_OK, IMG_ERR_CORRUPT);
+    {
+        const auto embedded = [](std::uint32_t compression, const Bytes& stream) {
+            return fixture::encodeRaw(fixture::maskVariant(0, compression, fixture::Header::Info), 9, 6, stream);
+        };
+        const Bytes jpeg = fixture::jpegOf(fixture::photo(9, 6, false)), png = fixture::pngOf(fixture::photo(9, 6, false));
+        row("embedded JPEG cut short", embedded(BI_JPEG, Bytes(jpeg.begin(), jpeg.end() - 100)), 0, IMG_ERR_TRUNCATED);
+        row("embedded PNG cut short", embedded(BI_PNG, Bytes(png.begin(), png.end() - 30)), 0, IMG_ERR_TRUNCATED);
+        row("embedded JPEG of another size", embedded(BI_JPEG, fixture::jpegOf(fixture::photo(9, 5, false))), 0, IMG_ERR_CORRUPT);
+        row("embedded PNG of another size", embedded(BI_PNG, fixture::pngOf(fixture::photo(9, 7, false))), 0, IMG_ERR_CORRUPT);
+        // libjpeg only warns, and makes the rest of the scan up.
+        row("embedded JPEG with a marker in its data",
+            embedded(BI_JPEG, edited(jpeg, [](Bytes& b) { b[b.size() - 12] = 0xFF, b[b.size() - 11] = 0xD3; })), 0, IMG_ERR_CORRUPT);
+        // The sRGB chunk's: libpng would only warn about an ancillary chunk.
+        row("embedded PNG with a bad checksum", embedded(BI_PNG, edited(png, [](Bytes& b) { b[45] ^= 1; })), 0, IMG_ERR_CORRUPT);
+        row("embedded PNG of 60000 x 60000", embedded(BI_PNG, edited(png, [](Bytes& b) {
+                b[18] = b[22] = 0xEA, b[19] = b[23] = 0x60;  // was 9 x 6
+                const auto crc = crc32(0, &b[12], 17);
+                for (int i = 0; i < 4; ++i) b[29 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+            })), 0, IMG_ERR_CORRUPT);
+    }
     row("CMYK", poked(good, kCompression, 11), IMG_ERR_UNSUPPORTED, 0);
     row("pixel offset past the end", poked(good, kOffBits, 0x7FFFFFFF), IMG_ERR_CORRUPT, 0);
     row("pixel offset inside the header", poked(good, kOffBits, 20), IMG_ERR_CORRUPT, 0);
@@ -115,9 +137,56 @@ void BmpHostileTest::refusedWithItsCode_data() {
                                                                             {0xF800, 0x07E0, 0x001F, 0}),
                                                        fixture::photo(4, 2, false)),
         IMG_ERR_CORRUPT, 0);
+    {
+        // OS/2 Huffman 1D streams written bit by bit ('0', '1', spaces for reading); white 0, black 1.
+        const auto huffman = [](const std::string& bits, int width, int height) {
+            Bytes stream;
+            int n = 0;
+            for (char c : bits) {
+                if (c == ' ') continue;
+                if (n % 8 == 0) stream.push_back(0);
+                stream.back() |= static_cast<std::uint8_t>((c - '0') << (7 - n++ % 8));
+            }
+            return fixture::encodeRaw(fixture::indexedVariant(1, fixture::kOs2Huffman1D, fixture::Header::Os2, fixture::colourPalette(2)),
+                                      width, height, stream);
+        };
+        const auto colours = [](int width, Bytes indices) {
+            return support::paletteColours({width, static_cast<int>(indices.size()) / width, indices, {}}, fixture::colourPalette(2));
+        };
+        Bytes pinned(1730, 0);  // the top row is read last
+        pinned.resize(1859 + 1859, 1);
+        // EOL, white 0, black 1856 (an extended make-up) and 3; white 1728 and 2, black 128 and 1.
+        row("Huffman codes by their bits", huffman("000000000001 00110101 00000001100 10 010011011 0111 000011001000 010", 1859, 2),
+            0, 0, colours(1859, pinned));
+        std::string rtc, zeroRuns;
+        for (int i = 0; i < 6; ++i) rtc += " 000000000001";
+        for (int i = 0; i < 100; ++i) zeroRuns += " 0000110111 00110101";
+        row("Huffman page closed before its top row", huffman("00110101 11" + rtc, 2, 2), 0, 0, colours(2, {0, 0, 1, 1}));
+        row("Huffman stream cut inside a row", huffman("0111", 4, 1), 0, IMG_ERR_TRUNCATED);
+        row("Huffman run past the row", huffman("0111 11 1000", 6, 1), 0, IMG_ERR_CORRUPT);
+        row("Huffman EOL inside a row", huffman("0111 000000000001 0111", 4, 1), 0, IMG_ERR_CORRUPT);
+        row("Huffman no such code", huffman("0111 11 000000001", 5, 1), 0, IMG_ERR_CORRUPT);
+        row("Huffman zero-length runs past what the picture needs", huffman("000111" + zeroRuns, 2, 1), 0, IMG_ERR_CORRUPT);
+        row("Huffman fill past what the picture needs", edited(huffman("", 1, 1), [](Bytes& b) { b.resize(b.size() + 100); }), 0,
+            IMG_ERR_CORRUPT);
+        // The stream is read as far as the picture needs, in memory to match.
+        row("Huffman picture, then 1 MiB", edited(huffman("000111", 1, 1), [](Bytes& b) { b.resize(b.size() + (1 << 20), 0xFF); }),
+            0, 0, colours(1, {0}), 64);
+    }
     row("core header at 32 bits", fixture::encode(fixture::maskVariant(32, BI_RGB, fixture::Header::Core), fixture::photo(4, 2, false)),
         IMG_ERR_CORRUPT, 0);
     row("RLE top-down", poked(rle(8, {0, 1}), kHeight, static_cast<std::uint32_t>(-2)), IMG_ERR_CORRUPT, 0);
+    {
+        Variant rle24;
+        rle24.header = fixture::Header::Os2;
+        rle24.compression = fixture::kOs2Rle24;
+        const auto stream = [&rle24](const Bytes& s) { return fixture::encodeRaw(rle24, 2, 1, s); };
+        row("RLE24 two runs", stream({1, 1, 2, 3, 1, 4, 5, 6, 0, 1}), 0, 0, {{3, 2, 1, 255}, {6, 5, 4, 255}});
+        row("RLE24 colour cut off", stream({1, 1, 2, 3, 1, 4}), 0, IMG_ERR_TRUNCATED);
+        row("RLE24 absolute run past the padding", stream({0, 3, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 1}), 0, IMG_ERR_CORRUPT);
+        rle24.bits = 8;
+        row("RLE24 at 8 bits", stream({0, 1}), IMG_ERR_CORRUPT, 0);
+    }
 
     // The header is sound; the trouble is in the pixels or the size.
     row("pixel data cut short", Bytes(good.begin(), good.end() - 40), 0, IMG_ERR_TRUNCATED);
@@ -188,7 +257,11 @@ void BmpHostileTest::rleStreams_data() {
     // Two of 5, right 2 and up 1, an absolute run of three, then an early end.
     row("RLE8 delta, absolute run, early end", 8, 6, 4, {2, 5, 0, 2, 1, 1, 0, 3, 7, 8, 9, 0, 0, 1}, IMG_OK,
         {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7, 8, 9, 5, 5, 0, 0, 0, 0});
-    row("RLE8 delta sending a run past the edge", 8, 6, 4, {2, 5, 0, 2, 2, 1, 0, 3, 7, 8, 9, 0, 0, 1}, IMG_ERR_CORRUPT);
+    row("RLE8 delta sending a run past the padding", 8, 6, 4, {2, 5, 0, 2, 4, 1, 0, 3, 7, 8, 9, 0, 0, 1}, IMG_ERR_CORRUPT);
+    // ImageMagick's smallest: the last run goes on through the padding, where it is cut.
+    row("RLE8 run into the padding", 8, 5, 1, {1, 1, 7, 0, 0, 0, 0, 1}, IMG_OK, {1, 0, 0, 0, 0});
+    row("RLE8 runs within the padding", 8, 5, 2, {5, 2, 3, 3, 0, 0, 0, 3, 4, 5, 6, 0, 0, 1}, IMG_OK, {4, 5, 6, 0, 0, 2, 2, 2, 2, 2});
+    row("RLE8 run past the padding", 8, 5, 1, {1, 1, 8, 0, 0, 1}, IMG_ERR_CORRUPT);
     row("RLE8 run past the right edge", 8, 4, 2, {5, 1, 0, 1}, IMG_ERR_CORRUPT);
     row("RLE8 absolute run past the edge", 8, 4, 2, {0, 5, 1, 2, 3, 1, 2, 0, 0, 1}, IMG_ERR_CORRUPT);
     row("RLE8 delta out of the image", 8, 4, 2, {0, 2, 1, 9, 0, 1}, IMG_ERR_CORRUPT);
@@ -200,9 +273,11 @@ void BmpHostileTest::rleStreams_data() {
         {1, 2, 1, 2, 1, 1, 2, 3, 4, 5});
     row("RLE4 odd counts", 4, 4, 2, {3, 0x12, 0, 0, 0, 3, 0x45, 0x60, 0, 1}, IMG_OK, {4, 5, 6, 0, 1, 2, 1, 0});
     row("RLE4 no end marker once every row is drawn", 4, 4, 2, {4, 0x12, 0, 0, 4, 0x34}, IMG_OK, {3, 4, 3, 4, 1, 2, 1, 2});
-    row("RLE4 run past the row end", 4, 4, 2, {5, 0x12, 0, 1}, IMG_ERR_CORRUPT);
-    row("RLE4 absolute run past the row end", 4, 4, 2, {0, 5, 0x12, 0x34, 0x50, 0, 0, 1}, IMG_ERR_CORRUPT);
-    row("RLE4 delta past the right edge", 4, 4, 2, {0, 2, 5, 0, 0, 1}, IMG_ERR_CORRUPT);
+    // A 4-pixel RLE4 row has padding for 4 more.
+    row("RLE4 runs into the padding", 4, 4, 2, {0, 5, 0x12, 0x34, 0x50, 0, 0, 0, 7, 0x67, 0, 1}, IMG_OK, {6, 7, 6, 7, 1, 2, 3, 4});
+    row("RLE4 run past the padding", 4, 4, 2, {9, 0x12, 0, 1}, IMG_ERR_CORRUPT);
+    row("RLE4 absolute run past the padding", 4, 4, 2, {0, 9, 0x12, 0x34, 0x56, 0x78, 0x90, 0, 0, 1}, IMG_ERR_CORRUPT);
+    row("RLE4 delta past the padding", 4, 4, 2, {0, 2, 9, 0, 0, 1}, IMG_ERR_CORRUPT);
     row("RLE4 delta past the top", 4, 4, 2, {0, 2, 0, 3, 0, 1}, IMG_ERR_CORRUPT);
     row("RLE4 end of file mid escape", 4, 4, 2, {4, 0x12, 0, 0, 0}, IMG_ERR_TRUNCATED);
     row("RLE4 absolute run cut off", 4, 4, 2, {0, 6, 0x12}, IMG_ERR_TRUNCATED);

@@ -3,6 +3,7 @@
 
 #include <QtTest>
 #include <cmath>
+#include <turbojpeg.h>
 
 using fixture::Header;
 using fixture::indexedVariant;
@@ -115,6 +116,19 @@ void BmpReaderTest::readsEveryVariant_data() {
         }
     }
     indexed("RLE4 into a 24-bit buffer", 4, BI_RLE4, Header::Info, 16, 24);
+    indexed("OS/2 Huffman 1D", 1, fixture::kOs2Huffman1D, Header::Os2, 2);
+    indexed("OS/2 Huffman 1D into an 8-bit buffer", 1, fixture::kOs2Huffman1D, Header::Os2, 2, 8);
+    indexed("OS/2 Huffman 1D into a 24-bit buffer", 1, fixture::kOs2Huffman1D, Header::Os2, 2, 24);
+    {
+        // Runs either side of the make-up codes' limits and past 2560, whole rows of either colour.
+        const int runs[] = {5300, 1, 2560, 63, 1728, 64, 2561, 65, 1792, 2624, 1729, 2623, 1791, 2559};
+        Picture wide{5300, 14, {}, {}};
+        for (int y = 0, x = 0; y < 14; ++y, x = 0)
+            for (int k = y; x < 5300; ++k)
+                for (int n = runs[k % 14]; n-- > 0 && x < 5300; ++x) wide.indices.push_back(static_cast<std::uint8_t>(k % 2));
+        const Variant v = indexedVariant(1, fixture::kOs2Huffman1D, Header::Os2, fixture::colourPalette(2));
+        row("OS/2 Huffman 1D, long runs", v, wide, support::paletteColours(wide, v.palette));
+    }
     {
         const Picture p = indexedPicture(8);
         Variant top = indexedVariant(8, BI_RGB, Header::V5, fixture::colourPalette(256));
@@ -180,6 +194,16 @@ void BmpReaderTest::readsEveryVariant_data() {
     // 64-bit colours flatten onto white as their 32-bit twins do.
     row("64-bit opaque", maskVariant(64, BI_RGB, Header::Info), solid, opaque(solid));
     row("64-bit alpha over white", maskVariant(64, BI_RGB, Header::Info), alpha, maskColours(alpha, bgra, true));
+    {
+        // The JPEG as libjpeg-turbo decodes it; the PNG's alpha flattened as 32-bit pixels are.
+        const std::vector<std::uint8_t> jpeg = fixture::jpegOf(solid);
+        std::vector<Rgba> decoded(solid.colours.size());
+        tjhandle h = tjInitDecompress();
+        tjDecompress2(h, jpeg.data(), jpeg.size(), &decoded[0].r, kWidth, 0, kHeight, TJPF_RGBA, 0);
+        tjDestroy(h);
+        row("embedded JPEG", maskVariant(0, BI_JPEG, Header::Info), solid, decoded);
+        row("embedded PNG with alpha", maskVariant(0, BI_PNG, Header::V5), alpha, maskColours(alpha, bgra, true));
+    }
 }
 
 void BmpReaderTest::readsEveryVariant() {

@@ -139,6 +139,8 @@ void JpegWriterTest::bytesEqualAReferenceEncoder_data() {
     row("cjpeg 8-bit colour", v, 3, true, 80, 80);
     v.palette = gray;
     row("cjpeg 8-bit gray", v, 1, true, 80, 80);
+    // A bitmap holding a JPEG saves as that JPEG, whatever the quality.
+    row("embedded JPEG, q30 ignored", fixture::maskVariant(0, BI_JPEG, Header::Info), 3, false, 30, 30);
 }
 
 void JpegWriterTest::bytesEqualAReferenceEncoder() {
@@ -148,16 +150,23 @@ void JpegWriterTest::bytesEqualAReferenceEncoder() {
     QFETCH(bool, byCjpeg);
     QFETCH(int, components);
     QFETCH(bool, widen);
-    fixture::Picture p = fixture::photo(61, 47, variant.bits <= 8);
+    const bool embedded = variant.compression == BI_JPEG;
+    fixture::Picture p = fixture::photo(61, 47, !embedded && variant.bits <= 8);
     for (auto& i : p.indices) i = static_cast<std::uint8_t>(i >> (8 - std::min(variant.bits, 8)));
     for (std::size_t i = 0; i < p.colours.size(); ++i) p.colours[i].a = static_cast<std::uint8_t>(i * 37);
-    const QByteArray in = support::writeTemp(dir_, "in.bmp", fixture::encode(variant, p));
+    std::vector<std::uint8_t> bmp = fixture::encode(variant, p);
+    // With no stream size given, the bytes after the JPEG's end run on to the file's.
+    if (embedded) std::fill_n(bmp.begin() + 34, 4, 0), bmp.resize(bmp.size() + 100, 0x55);
+    const QByteArray in = support::writeTemp(dir_, "in.bmp", bmp);
     const QByteArray out = QFile::encodeName(dir_.filePath("out.jpg"));
     ImageDescriptor image{};
     QVERIFY(loadForSaving(in, image, {.widenOneBit = widen}));
     QCOMPARE(image.depth(), widen && variant.bits == 1 ? 8 : imaging::programDepth(variant.bits));
     QCOMPARE(savejpg(out.constData(), &image, quality), IMG_OK);
-    const QByteArray reference = byCjpeg ? cjpeg(in, effective) : support::turboJpeg(image, effective);
+    const std::vector<std::uint8_t> jpeg = embedded ? fixture::jpegOf(p) : std::vector<std::uint8_t>{};
+    const QByteArray reference = embedded  ? QByteArray(reinterpret_cast<const char*>(jpeg.data()), qsizetype(jpeg.size()))
+                                 : byCjpeg ? cjpeg(in, effective)
+                                           : support::turboJpeg(image, effective);
     if (reference.isEmpty()) QSKIP("cjpeg is not installed");
     QVERIFY(support::readAll(out) == reference);
     QCOMPARE(support::jpegHeader(out).components, components);
@@ -235,6 +244,8 @@ void JpegWriterTest::failedSavesLeaveNothingBehind() {
 void JpegWriterTest::failureMidWriteKeepsTheOldTarget() {
     QTemporaryDir dir;
     const QByteArray in = support::writeTemp(dir, "big.bmp", fixture::encode(fixture::Variant{}, fixture::photo(800, 600, false)));
+    const QByteArray jpegIn = support::writeTemp(
+        dir, "jpeg.bmp", fixture::encode(fixture::maskVariant(0, BI_JPEG, fixture::Header::Info), fixture::photo(800, 600, false)));
     const QByteArray out = QFile::encodeName(dir.filePath("big.jpg"));
     QFile old(dir.filePath("big.jpg"));
     QVERIFY(old.open(QIODevice::WriteOnly));
@@ -242,11 +253,13 @@ void JpegWriterTest::failureMidWriteKeepsTheOldTarget() {
     old.close();
     const QStringList before = entries(dir.path());
 
-    ImageDescriptor image{};
+    ImageDescriptor image{}, embedded{};
     QVERIFY(loadForSaving(in, image));
-    for (long long failAt : {0LL, 1000LL, 300000LL}) {  // before, inside and after the first buffer
+    QVERIFY(loadForSaving(jpegIn, embedded));
+    // Before, inside and after the encoder's first buffer; an embedded JPEG's bytes go in one write.
+    for (const auto& [from, failAt] : {std::pair{&image, 0LL}, {&image, 1000LL}, {&image, 300000LL}, {&embedded, 1000LL}}) {
         imaging_fail_writes_after(failAt);
-        const int rc = savejpg(out.constData(), &image, 100);
+        const int rc = savejpg(out.constData(), from, 100);
         imaging_fail_writes_after(-1);
         QCOMPARE(rc, IMG_ERR_WRITE);
         QCOMPARE(entries(dir.path()), before);
