@@ -219,9 +219,10 @@ int decodeRow(BitStream& in, std::uint8_t* row, unsigned width) {
 }  // namespace
 
 HuffmanCode huffmanCode(bool black, int run) {
-    if (run < 64) return (black ? kBlackTerminating : kWhiteTerminating)[run];
-    if (run <= 1728) return (black ? kBlackMakeUp : kWhiteMakeUp)[run / 64 - 1];
-    return kExtendedMakeUp[run / 64 - 28];
+    const auto n = static_cast<unsigned>(run);
+    if (n < 64) return black ? kBlackTerminating[n] : kWhiteTerminating[n];
+    if (n <= 1728) return black ? kBlackMakeUp[n / 64 - 1] : kWhiteMakeUp[n / 64 - 1];
+    return kExtendedMakeUp[std::min(n / 64 - 28, 12u)];
 }
 
 std::uint64_t huffmanWorkingBytes(const SourceFile& file, const BmpFormat& f) {
