@@ -110,28 +110,18 @@ constexpr std::size_t kWindow = 64 * 1024;
 // a time. Past its end it reads as zeros.
 class BitStream {
 public:
-    BitStream(const SourceFile& file, const BmpFormat& f)
-        : file_(file), offset_(f.pixelOffset), length_(readable(file, f)),
-          beyond_(file.size() - f.pixelOffset > length_), capacity_(capacity(length_)),
-          bytes_(std::make_unique_for_overwrite<std::uint8_t[]>(capacity_)) {}
-
-    // Up to the file's end or the longest legal stream, whichever comes first.
-    static std::uint64_t readable(const SourceFile& file, const BmpFormat& f) {
-        return std::min(file.size() - f.pixelOffset, streamLimit(f));
-    }
-    static std::size_t capacity(std::uint64_t length) {
-        return static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, length));
-    }
+    BitStream(const SourceFile& file, const BmpFormat& f) : stream_(file, f.pixelOffset, streamLimit(f), kWindow) {}
 
     // Holds at least 57 bits, or all that is left.
     int fill() {
         while (count_ <= 56) {
             if (at_ == size_) {
-                if (read_ == length_ || cut_) return IMG_OK;
-                if (int rc = readWindow()) return rc;
+                if (stream_.ended()) return IMG_OK;
+                at_ = 0;
+                if (int rc = stream_.next(stream_.window(), stream_.capacity(), size_)) return rc;
                 if (size_ == 0) return IMG_OK;
             }
-            bits_ |= std::uint64_t{bytes_[at_++]} << (56 - count_);
+            bits_ |= std::uint64_t{stream_.window()[at_++]} << (56 - count_);
             count_ += 8;
         }
         return IMG_OK;
@@ -143,33 +133,12 @@ public:
         bits_ <<= n;
         count_ -= n;
     }
-
-    // A stream that runs out before the picture is complete: cut short, or
-    // (with more in the file) longer than any picture of this size needs.
-    int shortfall() const { return beyond_ && !cut_ ? IMG_ERR_CORRUPT : IMG_ERR_TRUNCATED; }
+    int shortfall() const { return stream_.shortfall(); }
 
 private:
-    int readWindow() {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(capacity_, length_ - read_));
-        std::size_t got = 0;
-        if (int rc = file_.readSome(offset_ + read_, bytes_.get(), want, got)) return rc;
-        read_ += got;
-        size_ = got;
-        at_ = 0;
-        cut_ = got < want;
-        return IMG_OK;
-    }
-
-    const SourceFile& file_;
-    std::uint64_t offset_;
-    std::uint64_t length_;
-    bool beyond_;
-    std::size_t capacity_;
-    std::unique_ptr<std::uint8_t[]> bytes_;
-    std::uint64_t read_ = 0;
+    StreamBytes stream_;
     std::size_t size_ = 0;
     std::size_t at_ = 0;
-    bool cut_ = false;
     std::uint64_t bits_ = 0;
     unsigned count_ = 0;
 };
@@ -226,7 +195,7 @@ HuffmanCode huffmanCode(bool black, int run) {
 }
 
 std::uint64_t huffmanWorkingBytes(const SourceFile& file, const BmpFormat& f) {
-    return BitStream::capacity(BitStream::readable(file, f)) + static_cast<std::uint64_t>(f.width);
+    return StreamBytes::windowBytes(file, f.pixelOffset, streamLimit(f), kWindow) + static_cast<std::uint64_t>(f.width);
 }
 
 int decodeHuffman(const SourceFile& file, const BmpFormat& f, const std::vector<RGBQUAD>& palette256, ImageData& image) {

