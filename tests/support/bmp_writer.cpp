@@ -74,37 +74,30 @@ std::vector<std::uint8_t> packRow(const Variant& v, const Picture& p, int y) {
 }
 
 // Encoded runs for repeats, absolute runs for the rest; rows bottom-up.
-// RLE8 and RLE4 runs are of indices, RLE24 runs of colours. With
+// RLE8 and RLE4 runs are of indices, RLE24 runs of colours (B, G, R). With
 // `intoPadding` each row is encoded as far as its padding, which holds zeros,
 // as ImageMagick and GraphicsMagick write it.
 std::vector<std::uint8_t> rleEncode(const Picture& p, int bits, bool intoPadding) {
-    const bool four = bits == 4;
-    const int padded = intoPadding ? static_cast<int>((static_cast<std::size_t>(p.width) * static_cast<unsigned>(bits) + 31) / 32 * 4 * 8 /
-                                                      static_cast<unsigned>(bits))
-                                   : p.width;
+    const auto stride = (static_cast<unsigned>(p.width) * static_cast<unsigned>(bits) + 31) / 32 * 4;
+    const int padded = intoPadding ? static_cast<int>(stride * 8 / static_cast<unsigned>(bits)) : p.width;
     std::vector<std::uint8_t> out;
+    const auto put = [&](std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    };
+    const int size = bits == 24 ? 3 : 1;  // bytes a run's value takes
     for (int y = p.height - 1; y >= 0; --y) {
-        const std::size_t base = static_cast<std::size_t>(y) * static_cast<std::size_t>(p.width);
-        // A pixel as the stream stores it: an index, or B, G, R.
-        const auto pixel = [&](int x) -> std::uint32_t {
-            if (x >= p.width) return 0;
-            if (bits != 24) return p.indices[base + static_cast<std::size_t>(x)];
-            const Rgba c = p.colours[base + static_cast<std::size_t>(x)];
-            return std::uint32_t{c.b} | std::uint32_t{c.g} << 8 | std::uint32_t{c.r} << 16;
-        };
-        const auto putPixel = [&](std::uint32_t v) {
-            for (int i = 0; i < 3; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-        };
-        int x = 0;
-        while (x < padded) {
+        std::vector<std::uint32_t> row(static_cast<std::size_t>(padded), 0);
+        for (std::size_t x = 0, base = static_cast<std::size_t>(y) * static_cast<std::size_t>(p.width); x < std::size_t(p.width); ++x) {
+            const Rgba c = bits == 24 ? p.colours[base + x] : Rgba{};
+            row[x] = bits == 24 ? std::uint32_t{c.b} | std::uint32_t{c.g} << 8 | std::uint32_t{c.r} << 16 : p.indices[base + x];
+        }
+        const auto pixel = [&](int x) { return row[static_cast<std::size_t>(x)]; };
+        for (int x = 0; x < padded;) {
             int run = 1;
             while (x + run < padded && run < 255 && pixel(x + run) == pixel(x)) ++run;
             if (run >= 3) {
-                out.push_back(static_cast<std::uint8_t>(run));
-                if (bits == 24)
-                    putPixel(pixel(x));
-                else
-                    out.push_back(static_cast<std::uint8_t>(four ? pixel(x) << 4 | pixel(x) : pixel(x)));
+                put(static_cast<std::uint32_t>(run), 1);
+                put(bits == 4 ? pixel(x) << 4 | pixel(x) : pixel(x), size);
                 x += run;
                 continue;
             }
@@ -113,33 +106,20 @@ std::vector<std::uint8_t> rleEncode(const Picture& p, int bits, bool intoPadding
                    !(x + lit + 2 < padded && pixel(x + lit) == pixel(x + lit + 1) && pixel(x + lit) == pixel(x + lit + 2)))
                 ++lit;
             if (lit < 3) {
-                for (int i = 0; i < lit; ++i) {
-                    out.push_back(1);
-                    if (bits == 24)
-                        putPixel(pixel(x + i));
-                    else
-                        out.push_back(static_cast<std::uint8_t>(four ? pixel(x + i) << 4 : pixel(x + i)));
-                }
+                for (int i = 0; i < lit; ++i) put(1, 1), put(bits == 4 ? pixel(x + i) << 4 : pixel(x + i), size);
             } else {
-                out.push_back(0);
-                out.push_back(static_cast<std::uint8_t>(lit));
+                put(0, 1), put(static_cast<std::uint32_t>(lit), 1);
                 const std::size_t start = out.size();
                 for (int i = 0; i < lit; ++i) {
-                    if (bits == 24)
-                        putPixel(pixel(x + i));
-                    else if (!four)
-                        out.push_back(static_cast<std::uint8_t>(pixel(x + i)));
-                    else if (i % 2 == 0)
-                        out.push_back(static_cast<std::uint8_t>(pixel(x + i) << 4));
-                    else
-                        out.back() |= static_cast<std::uint8_t>(pixel(x + i));
+                    if (bits != 4) put(pixel(x + i), size);
+                    else if (i % 2 == 0) put(pixel(x + i) << 4, 1);
+                    else out.back() |= static_cast<std::uint8_t>(pixel(x + i));
                 }
                 if ((out.size() - start) % 2) out.push_back(0);
             }
             x += lit;
         }
-        out.push_back(0);
-        out.push_back(y == 0 ? 1 : 0);  // end of line, or of bitmap after the last
+        put(0, 1), put(y == 0 ? 1 : 0, 1);  // end of line, or of bitmap after the last
     }
     return out;
 }
