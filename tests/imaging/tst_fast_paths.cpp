@@ -107,6 +107,8 @@ void FastPathsTest::sameBytesOnEveryPath_data() {
     padded.runsIntoPadding = true;
     row("RLE8 into the padding", padded);
     row("OS/2 RLE24", fixture::maskVariant(24, fixture::kOs2Rle24, Header::Os2));
+    row("OS/2 Huffman 1D", fixture::indexedVariant(1, fixture::kOs2Huffman1D, Header::Os2, fixture::colourPalette(2)));
+    row("embedded PNG", fixture::maskVariant(0, BI_PNG, Header::Info));
     row("16-bit 5-5-5", fixture::maskVariant(16, BI_RGB, Header::Info));
     row("16-bit 5-6-5", fixture::maskVariant(16, BI_BITFIELDS, Header::Info, {0xF800, 0x07E0, 0x001F, 0}));
     row("16-bit 4-4-4-4 alpha", fixture::maskVariant(16, BI_ALPHABITFIELDS, Header::Info, {0x0F00, 0x00F0, 0x000F, 0xF000}));
