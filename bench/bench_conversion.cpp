@@ -57,13 +57,15 @@ fixture::Variant variantFor(const Kind& k) {
     v.bits = k.bits;
     v.compression = k.compression;
     v.topDown = k.topDown;
-    if (k.bits <= 8) v.palette = k.bits == 8 && std::strstr(k.name, "gray") ? fixture::grayPalette(256) : fixture::colourPalette(1 << k.bits);
+    v.runsIntoPadding = std::strstr(k.name, "imagemagick") != nullptr;
+    if (std::strstr(k.name, "os2")) v.header = fixture::Header::Os2;
+    if (k.bits != 0 && k.bits <= 8) v.palette = k.bits == 8 && std::strstr(k.name, "gray") ? fixture::grayPalette(256) : fixture::colourPalette(1 << k.bits);
     v.xPelsPerMeter = v.yPelsPerMeter = 2835;
     return v;
 }
 
 fixture::Picture pictureFor(const Kind& k) {
-    fixture::Picture p = fixture::photo(k.width, k.height, k.bits <= 8);
+    fixture::Picture p = fixture::photo(k.width, k.height, k.bits != 0 && k.bits <= 8);
     for (auto& i : p.indices) i = static_cast<std::uint8_t>(k.bits == 8 ? i : i >> (8 - k.bits));
     return p;
 }
@@ -87,7 +89,7 @@ Pixels decoded(const std::string& in) {
     ImageDescriptor image{};
     BITMAPINFOHEADER h{};
     bmpinfo(in.c_str(), &h);
-    imaging::loadPicture(in.c_str(), image, {.depth = h.biBitCount >= 16 ? 24 : 8});
+    imaging::loadPicture(in.c_str(), image, {.depth = h.biBitCount >= 16 || h.biBitCount == 0 ? 24 : 8});
     Pixels px;
     px.width = image.width();
     px.height = image.height();
@@ -363,6 +365,12 @@ int main(int argc, char** argv) {
         {"pal4", 1920, 1080, 4, BI_RGB, false},
         {"pal1", 1920, 1080, 1, BI_RGB, false},
         {"rle8", 1920, 1080, 8, BI_RLE8, false},
+        // Rarer codings; an embedded JPEG is written out as it is, not encoded.
+        {"rle8-imagemagick", 1920, 1080, 8, BI_RLE8, false},
+        {"rle24-os2", 1920, 1080, 24, fixture::kOs2Rle24, false},
+        {"huffman-os2", 1920, 1080, 1, fixture::kOs2Huffman1D, false},
+        {"embedded-png", 1920, 1080, 0, BI_PNG, false},
+        {"embedded-jpeg", 1920, 1080, 0, BI_JPEG, false},
     };
     // Buffers from 2 MiB (1024x768 at 24 bits just above) to 72 MiB.
     const Kind pageKinds[] = {
