@@ -120,6 +120,9 @@ std::size_t conversionBytes(const QString& source) {
     // Files whose rows are not the buffer's are read whole before decoding.
     const bool rowsAsTheyAre = header.biCompression == BI_RGB && (depth == 24 ? header.biBitCount == 24 : true);
     if (!rowsAsTheyAre) bytes += static_cast<std::uint64_t>(QFileInfo(source).size());
+    // An embedded progressive JPEG keeps every coefficient, an interlaced PNG
+    // every pixel, while they decode (OS/2's RLE24 shares the number: counted alike).
+    if (header.biCompression == BI_JPEG || header.biCompression == BI_PNG) bytes += 2 * bufferBytes(header, 32);
     return static_cast<std::size_t>(std::min<std::uint64_t>(bytes, SIZE_MAX / 4));
 }
 

@@ -52,9 +52,12 @@ struct JpegErrors {
     jpegFails(cinfo, cinfo->err->msg_code == JERR_OUT_OF_MEMORY ? IMG_ERR_NO_MEMORY : IMG_ERR_CORRUPT);
 }
 
-// A warning is libjpeg carrying on past damage, with pixels of its own making.
+// A warning is libjpeg carrying on past damage, with pixels of its own
+// making, but for a newer JFIF version or a damaged colour profile.
 void jpegMessage(j_common_ptr cinfo, int level) {
-    if (level < 0) jpegFails(cinfo, cinfo->err->msg_code == JWRN_JPEG_EOF ? IMG_ERR_TRUNCATED : IMG_ERR_CORRUPT);
+    const int code = cinfo->err->msg_code;
+    if (level < 0 && code != JWRN_JFIF_MAJOR && code != JWRN_BOGUS_ICC)
+        jpegFails(cinfo, code == JWRN_JPEG_EOF ? IMG_ERR_TRUNCATED : IMG_ERR_CORRUPT);
 }
 
 void countScans(j_common_ptr cinfo) {
@@ -254,8 +257,9 @@ int decodeEmbedded(const SourceFile& file, const BmpFormat& f, ImageData& image)
     }
     JpegJob job{*stream, f, image};
     if (int rc = decodeJpeg(job)) return rc;
-    // What follows the EOI marker is not the JPEG's.
-    if (job.end < stream->size()) {
+    // Past the EOI marker, what the header counts in is the JPEG's (a second
+    // picture, as cameras store them); the rest of a file is not.
+    if (!f.streamSized && job.end < stream->size()) {
         stream->resize(job.end);
         stream->shrink_to_fit();
     }

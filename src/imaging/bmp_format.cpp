@@ -168,10 +168,12 @@ int readCoding(Parse& p, BmpFormat& f) {
         return IMG_OK;
     }
     if (compression == BI_JPEG || compression == BI_PNG) {
-        // The stream holds its own depth (the header's bit count is 0) and
-        // loads as 24-bit colour; its rows run top-down whatever the height's sign.
+        // The stream holds its own depth and loads as 24-bit colour; the bit
+        // count should be 0 and is reported so whatever a writer put there.
+        // Its rows run top-down whatever the height's sign.
         if (p.kind != HeaderKind::Windows) return IMG_ERR_CORRUPT;
         f.coding = compression == BI_JPEG ? PixelCoding::Jpeg : PixelCoding::Png;
+        f.bitCount = f.info.biBitCount = 0;
         return IMG_OK;
     }
 
@@ -206,8 +208,9 @@ int readCoding(Parse& p, BmpFormat& f) {
 // depth allows nor than the bytes before the pixel data; the pixel offset
 // must lie past the headers and inside the file.
 int locatePaletteAndPixels(const Parse& p, BmpFormat& f) {
+    const bool embedded = f.coding == PixelCoding::Jpeg || f.coding == PixelCoding::Png;
     const std::uint64_t declared =
-        f.info.biClrUsed != 0 ? f.info.biClrUsed : (f.bitCount <= 8 ? 1ull << f.bitCount : 0);
+        f.info.biClrUsed != 0 ? f.info.biClrUsed : (f.bitCount <= 8 && !embedded ? 1ull << f.bitCount : 0);
     const std::uint32_t offBits = readU32(&p.head[10]);
     if (offBits == 0) {
         // Some writers leave the offset out; the pixels then follow the palette.
@@ -219,10 +222,16 @@ int locatePaletteAndPixels(const Parse& p, BmpFormat& f) {
     }
     if (f.pixelOffset > p.fileSize) return IMG_ERR_CORRUPT;
     f.paletteOffset = p.afterHeader;
-    if (f.coding == PixelCoding::Jpeg || f.coding == PixelCoding::Png) {
-        // The size is needed here; writers that leave it out mean the rest of the file.
+    if (embedded) {
+        // The size is needed here; writers that leave it out mean the rest of
+        // the file. Never more than any JPEG or PNG of the picture's size takes
+        // (under 8 bytes a pixel and its metadata), so that a small picture in
+        // a huge file costs neither.
         const std::uint64_t rest = p.fileSize - f.pixelOffset;
-        f.streamBytes = f.info.biSizeImage != 0 ? std::min<std::uint64_t>(f.info.biSizeImage, rest) : rest;
+        const auto side = [](int v) { return std::min<std::uint64_t>(static_cast<std::uint64_t>(v), 1 << 16); };
+        const std::uint64_t largest = 16 * side(f.width) * side(f.height) + (64 << 20);
+        f.streamBytes = std::min({f.info.biSizeImage != 0 ? f.info.biSizeImage : rest, rest, largest});
+        f.streamSized = f.info.biSizeImage != 0;
         return IMG_OK;
     }
     if (f.bitCount <= 8) {

@@ -41,6 +41,7 @@ struct BmpFormat {
     std::uint64_t pixelOffset = 0;
     std::uint64_t fileStride = 0;  // uncompressed row size in the file
     std::uint64_t streamBytes = 0;  // an embedded JPEG's or PNG's size, as far as the file holds it
+    bool streamSized = false;       // that size is the header's, not the rest of the file
     std::uint64_t iccOffset = 0;  // embedded colour profile, size 0 if none
     std::uint64_t iccSize = 0;
 };

@@ -125,9 +125,13 @@ private:
 // - Compression: none, RLE8 at 8 bits, RLE4 at 4 bits, bit fields and alpha
 //   bit fields at 16 and 32 bits; in OS/2 headers, RLE24 at 24 bits and
 //   Huffman 1D (T.4 modified Huffman, white index 0) at 1 bit. An embedded
-//   PNG loads as 24-bit colour; an embedded JPEG too, after being decoded
-//   whole, and savejpg writes its bytes out unchanged. CMYK is
-//   IMG_ERR_UNSUPPORTED.
+//   PNG loads as 24-bit colour (gamma and profile chunks ignored); an
+//   embedded JPEG too, after being decoded whole with no warning from
+//   libjpeg but for a newer JFIF version or a damaged profile, and savejpg
+//   writes its bytes out unchanged: as far as the header's size says, or to
+//   its end marker when the size is 0. Either stream is read only as far as
+//   16 bytes a pixel and 64 MiB more, and its bit count is reported as 0.
+//   CMYK is IMG_ERR_UNSUPPORTED.
 // - A negative height means rows stored top-down; an RLE or Huffman bitmap cannot be.
 // - The palette has biClrUsed entries (0: 2^bits), but never more than the
 //   depth allows nor than fit before the pixel data. Missing entries are
@@ -151,7 +155,8 @@ private:
 // - The last uncompressed row may lack its padding; any other shortfall is
 //   IMG_ERR_TRUNCATED.
 // - An embedded colour profile (V5) travels into the JPEG when it lies inside
-//   the file and fits a JPEG's 255 segments; otherwise it is dropped.
+//   the file and fits a JPEG's 255 segments; otherwise it is dropped. (An
+//   embedded JPEG goes out as it is, with its own profile, if any.)
 // - Every byte is read into the program's own memory while loadbmp runs: a
 //   file that shrinks or fails meanwhile gives IMG_ERR_TRUNCATED or
 //   IMG_ERR_READ, and nothing the file does afterwards affects the picture.

@@ -117,6 +117,10 @@ void BmpHostileTest::refusedWithItsCode_data() {
             embedded(BI_JPEG, edited(jpeg, [](Bytes& b) { b[b.size() - 12] = 0xFF, b[b.size() - 11] = 0xD3; })), 0, IMG_ERR_CORRUPT);
         // The sRGB chunk's: libpng would only warn about an ancillary chunk.
         row("embedded PNG with a bad checksum", embedded(BI_PNG, edited(png, [](Bytes& b) { b[45] ^= 1; })), 0, IMG_ERR_CORRUPT);
+        // Harmless: a newer JFIF version; a bit count and a pixel offset the stream makes moot.
+        row("embedded JPEG of JFIF 2.01", embedded(BI_JPEG, edited(jpeg, [](Bytes& b) { b[11] = 2; })), 0, 0);
+        row("embedded PNG, 8 bits, no pixel offset",
+            edited(embedded(BI_PNG, png), [](Bytes& b) { b[kBitCount] = 8, poke32(b, kOffBits, 0); }), 0, 0);
     }
     row("CMYK", poked(good, kCompression, 11), IMG_ERR_UNSUPPORTED, 0);
     row("pixel offset past the end", poked(good, kOffBits, 0x7FFFFFFF), IMG_ERR_CORRUPT, 0);

@@ -139,8 +139,11 @@ void JpegWriterTest::bytesEqualAReferenceEncoder_data() {
     row("cjpeg 8-bit colour", v, 3, true, 80, 80);
     v.palette = gray;
     row("cjpeg 8-bit gray", v, 1, true, 80, 80);
-    // A bitmap holding a JPEG saves as that JPEG, whatever the quality.
+    // A bitmap holding a JPEG saves as that JPEG, whatever the quality: with no
+    // stream size given, the bytes after its end are the file's, not its own,
+    // and counted in the size (quality 31 here), they are its own.
     row("embedded JPEG, q30 ignored", fixture::maskVariant(0, BI_JPEG, Header::Info), 3, false, 30, 30);
+    row("embedded JPEG and what its size counts in", fixture::maskVariant(0, BI_JPEG, Header::Info), 3, false, 31, 31);
 }
 
 void JpegWriterTest::bytesEqualAReferenceEncoder() {
@@ -155,15 +158,19 @@ void JpegWriterTest::bytesEqualAReferenceEncoder() {
     for (auto& i : p.indices) i = static_cast<std::uint8_t>(i >> (8 - std::min(variant.bits, 8)));
     for (std::size_t i = 0; i < p.colours.size(); ++i) p.colours[i].a = static_cast<std::uint8_t>(i * 37);
     std::vector<std::uint8_t> bmp = fixture::encode(variant, p);
-    // With no stream size given, the bytes after the JPEG's end run on to the file's.
-    if (embedded) std::fill_n(bmp.begin() + 34, 4, 0), bmp.resize(bmp.size() + 100, 0x55);
+    std::vector<std::uint8_t> jpeg = embedded ? fixture::jpegOf(p) : std::vector<std::uint8_t>{};
+    if (embedded) {
+        bmp.resize(bmp.size() + 100, 0x55);
+        const auto size = quality == 30 ? 0 : jpeg.size() + 100;
+        for (int i = 0; i < 4; ++i) bmp[34 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(size >> (8 * i));
+        if (size) jpeg.resize(size, 0x55);
+    }
     const QByteArray in = support::writeTemp(dir_, "in.bmp", bmp);
     const QByteArray out = QFile::encodeName(dir_.filePath("out.jpg"));
     ImageDescriptor image{};
     QVERIFY(loadForSaving(in, image, {.widenOneBit = widen}));
     QCOMPARE(image.depth(), widen && variant.bits == 1 ? 8 : imaging::programDepth(variant.bits));
     QCOMPARE(savejpg(out.constData(), &image, quality), IMG_OK);
-    const std::vector<std::uint8_t> jpeg = embedded ? fixture::jpegOf(p) : std::vector<std::uint8_t>{};
     const QByteArray reference = embedded  ? QByteArray(reinterpret_cast<const char*>(jpeg.data()), qsizetype(jpeg.size()))
                                  : byCjpeg ? cjpeg(in, effective)
                                            : support::turboJpeg(image, effective);
