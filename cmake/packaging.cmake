@@ -39,5 +39,6 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://corvane.example/freeware/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The window also comes up on Wayland-only desktops; the libraries know nothing of that plugin.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
+# The About window's links open through xdg-open.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, xdg-utils")
 include(CPack)

@@ -51,7 +51,7 @@ void whileChoosingPlatform(QtMsgType type, const QMessageLogContext& context, co
         return;
     }
     if (type == QtFatalMsg && noDisplay(text) && !pluginMissing) {
-        std::fputs("pellicor: no graphical display found (DISPLAY is not set or not reachable).\n"
+        std::fputs("pellicor: no graphical display found (neither WAYLAND_DISPLAY nor DISPLAY is set or reachable).\n"
                    "Pellicor is a desktop program: start it from a desktop session.\n",
                    stderr);
         std::fflush(stderr);
