@@ -12,6 +12,7 @@
 #include "test_hooks.h"
 
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QSignalSpy>
 #include <QtTest>
 #include <memory>
@@ -32,6 +33,7 @@ private slots:
     void aFolderThatCannotBeMadeCurrent();
     void aDriveThatVanishesFallsBackToTheRoot();
     void enterOpensAFolder();
+    void namesWithLineBreaksTakeOneRow();
 
 private:
     QString path(const QString& relative) const { return session_->file(relative); }
@@ -188,6 +190,26 @@ void FolderBrowserTest::enterOpensAFolder() {
     QListWidgetItem* root = form_->Dir1->item(0);
     QTest::mouseDClick(form_->Dir1->viewport(), Qt::LeftButton, {}, form_->Dir1->visualItemRect(root).center());
     QCOMPARE(form_->Dir1->Path(), path("camera"));
+}
+
+// A line break is a legal byte of a name; shown as it is, one file would read as two.
+void FolderBrowserTest::namesWithLineBreaksTakeOneRow() {
+    QVERIFY(QDir().mkpath(path("camera/Photos/two\nlines")));
+    session_->touch("camera/Photos/scan\n2.bmp");
+    form_->Dir1->setPath(path("camera/Empty"));
+    form_->Dir1->setPath(path("camera/Photos"));
+    form_->List1->AddItem(path("camera/Photos/b.bmp"));
+    form_->List1->AddItem(path("camera/Photos/scan\n2.bmp"));
+    for (QListWidget* list : std::initializer_list<QListWidget*>{form_->Dir1, form_->File1, form_->List1}) {
+        const QList<QListWidgetItem*> named = list->findItems("\n", Qt::MatchContains);
+        QCOMPARE(named.size(), 1);
+        const int row = list->row(named[0]);
+        const auto* delegate = qobject_cast<QStyledItemDelegate*>(list->itemDelegate());
+        QVERIFY(delegate);
+        const QString shown = delegate->displayText(named[0]->text(), QLocale());
+        QVERIFY2(!shown.contains('\n') && !shown.contains(QChar::LineSeparator) && shown.contains(QChar(0x21B5)), qPrintable(shown));
+        QCOMPARE(list->visualItemRect(named[0]).height(), list->visualItemRect(list->item(row == 0 ? 1 : 0)).height());
+    }
 }
 
 QTEST_MAIN(FolderBrowserTest)

@@ -2,13 +2,13 @@
 
 #include "drives.h"
 #include "form_runtime.h"
+#include "one_line_names.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QStyle>
-#include <QStyledItemDelegate>
 
 namespace {
 
@@ -17,9 +17,9 @@ constexpr int kDepthRole = Qt::UserRole + 1;
 
 // Folders indented by their depth in the drawing, not in their names, so
 // that typing a folder's first letters finds it.
-class IndentedFolders : public QStyledItemDelegate {
+class IndentedFolders : public OneLineNames {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    using OneLineNames::OneLineNames;
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         QStyleOptionViewItem indented = option;
         indented.rect.setLeft(option.rect.left() + indent(option, index));

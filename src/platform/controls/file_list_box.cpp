@@ -1,10 +1,13 @@
 #include "file_list_box.h"
 
+#include "one_line_names.h"
+
 #include <QDir>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
 FileListBox::FileListBox(QWidget* parent) : QListWidget(parent) {
+    setItemDelegate(new OneLineNames(this));
     setSelectionMode(QAbstractItemView::SingleSelection);
 }
 

@@ -1,12 +1,12 @@
 #include "list_box.h"
 
+#include "one_line_names.h"
 #include "twips.h"
 
 #include <QDragEnterEvent>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMimeData>
-#include <QStyledItemDelegate>
 #include <QToolTip>
 #include <QUrl>
 
@@ -14,9 +14,9 @@ namespace {
 
 // Rows exactly one line of text high, so that a pointer's height in the
 // list divided by the text height is the row under it.
-class TextHeightRows : public QStyledItemDelegate {
+class TextHeightRows : public OneLineNames {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    using OneLineNames::OneLineNames;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         return {QStyledItemDelegate::sizeHint(option, index).width(), QFontMetrics(option.font).height()};
     }
