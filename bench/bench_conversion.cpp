@@ -115,28 +115,7 @@ Pixels decoded(const std::string& in) {
 }
 
 void compressFromMemory(const Pixels& px) {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr err;
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_compress(&cinfo);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &out, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(px.width);
-    cinfo.image_height = static_cast<JDIMENSION>(px.height);
-    cinfo.input_components = px.components;
-    cinfo.in_color_space = px.components == 1 ? JCS_GRAYSCALE : JCS_EXT_BGR;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 75, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    const std::size_t stride = static_cast<std::size_t>(px.width) * px.components;
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(&px.data[cinfo.next_scanline * stride]);
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::free(out);
+    fixture::compressRows(px.data.data(), px.width, px.height, px.components, px.components == 1 ? JCS_GRAYSCALE : JCS_EXT_BGR, 75);
 }
 
 template <class F>

@@ -29,8 +29,8 @@ struct FdDestination {
     JOCTET buffer[256 * 1024];
 };
 
-bool writeToFile(FdDestination& dest, const JOCTET* data, std::size_t count) {
-    if (!files::writeAll(dest.fd, data, count, imaging::fileOps().write)) return imaging::noteOsError(errno), false;
+bool writeToFile(int fd, const JOCTET* data, std::size_t count) {
+    if (!files::writeAll(fd, data, count, imaging::fileOps().write)) return imaging::noteOsError(errno), false;
     return true;
 }
 
@@ -42,14 +42,14 @@ void initDestination(j_compress_ptr cinfo) {
 
 boolean emptyOutputBuffer(j_compress_ptr cinfo) {
     auto* dest = reinterpret_cast<FdDestination*>(cinfo->dest);
-    if (!writeToFile(*dest, dest->buffer, sizeof dest->buffer)) ERREXIT(cinfo, JERR_FILE_WRITE);
+    if (!writeToFile(dest->fd, dest->buffer, sizeof dest->buffer)) ERREXIT(cinfo, JERR_FILE_WRITE);
     initDestination(cinfo);
     return TRUE;
 }
 
 void termDestination(j_compress_ptr cinfo) {
     auto* dest = reinterpret_cast<FdDestination*>(cinfo->dest);
-    if (!writeToFile(*dest, dest->buffer, sizeof dest->buffer - dest->pub.free_in_buffer)) ERREXIT(cinfo, JERR_FILE_WRITE);
+    if (!writeToFile(dest->fd, dest->buffer, sizeof dest->buffer - dest->pub.free_in_buffer)) ERREXIT(cinfo, JERR_FILE_WRITE);
 }
 
 struct EncodeParams {
@@ -95,8 +95,16 @@ void encodeInto(jpeg_compress_struct& cinfo, int fd, const EncodeParams& p, imag
     jpeg_finish_compress(&cinfo);
 }
 
-bool encode(int fd, const EncodeParams& p, imaging::RowSource& rows) {
-    return imaging::compressGuarded([&](j_compress_ptr cinfo) { encodeInto(*cinfo, fd, p, rows); });
+// The image encoded at `quality` into fd.
+bool encode(int fd, const ImageDescriptor* image, int quality) {
+    const ImageData& d = ImageAccess::data(*image);
+    const EncodeParams p{d.width,         d.height,
+                         std::clamp(quality, 1, 100),
+                         d.xPelsPerMeter, d.yPelsPerMeter,
+                         d.icc ? d.icc->data() : nullptr,
+                         d.icc ? d.icc->size() : 0};
+    const std::unique_ptr<imaging::RowSource> rows = imaging::rowsOf(d, savesAsGray(image));
+    return imaging::compressGuarded([&](j_compress_ptr cinfo) { encodeInto(*cinfo, fd, p, *rows); });
 }
 
 }  // namespace
@@ -133,26 +141,13 @@ int savejpg_pending(const char* filename, const ImageDescriptor* image, int qual
     if (d.width > IMG_JPEG_MAX_SIDE || d.height > IMG_JPEG_MAX_SIDE) return IMG_ERR_TOO_LARGE;
 
     auto target = std::make_unique<imaging::TargetFile>();
+    if (!target->open(filename)) return IMG_ERR_WRITE;
     // A bitmap that held a JPEG is that JPEG: its bytes go out unchanged,
     // without a second lossy pass, whatever the quality.
-    if (const auto* embedded = std::get_if<imaging::contents::Jpeg>(&d.contents)) {
-        if (!target->open(filename)) return IMG_ERR_WRITE;
-        const std::vector<std::uint8_t>& bytes = *embedded->bytes;
-        if (!files::writeAll(target->fd(), bytes.data(), bytes.size(), imaging::fileOps().write))
-            return imaging::noteOsError(errno), IMG_ERR_WRITE;  // target's destructor discards the file
-        out->file_ = std::move(target);
-        return IMG_OK;
-    }
-
-    const bool gray = savesAsGray(image);
-    EncodeParams params{d.width,         d.height,
-                        std::clamp(quality, 1, 100),
-                        d.xPelsPerMeter, d.yPelsPerMeter,
-                        d.icc ? d.icc->data() : nullptr,
-                        d.icc ? d.icc->size() : 0};
-    const std::unique_ptr<imaging::RowSource> rows = imaging::rowsOf(d, gray);
-    if (!target->open(filename)) return IMG_ERR_WRITE;
-    if (!encode(target->fd(), params, *rows)) return IMG_ERR_WRITE;  // target's destructor discards the file
+    const auto* embedded = std::get_if<imaging::contents::Jpeg>(&d.contents);
+    const bool written = embedded ? writeToFile(target->fd(), embedded->bytes->data(), embedded->bytes->size())
+                                  : encode(target->fd(), image, quality);
+    if (!written) return IMG_ERR_WRITE;  // target's destructor discards the file
     out->file_ = std::move(target);
     return IMG_OK;
 } catch (const std::bad_alloc&) {

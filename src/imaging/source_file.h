@@ -69,7 +69,7 @@ class StreamBytes {
 public:
     StreamBytes(const SourceFile& file, std::uint64_t offset, std::uint64_t limit, std::size_t window, std::size_t slack = 0)
         : file_(file), offset_(offset), length_(std::min(file.size() - offset, limit)), beyond_(file.size() - offset > length_),
-          capacity_(windowBytes(file, offset, limit, window, slack) - slack),
+          capacity_(static_cast<std::size_t>(std::min<std::uint64_t>(window, length_))),
           bytes_(std::make_unique_for_overwrite<std::uint8_t[]>(capacity_ + slack)) {}
     // The window's size, for what a decoder holds beside the picture.
     static std::size_t windowBytes(const SourceFile& file, std::uint64_t offset, std::uint64_t limit, std::size_t window,

@@ -65,6 +65,11 @@ std::vector<std::uint8_t> encodeRaw(const Variant& v, int width, int height, con
 // codes, index 0 white, starting with an end-of-line code.
 std::vector<std::uint8_t> huffmanEncode(const Picture& p);
 
+// libjpeg-turbo's JPEG of packed rows, `components` bytes a pixel in the
+// J_COLOR_SPACE `space`, with its default settings at `quality`.
+std::vector<std::uint8_t> compressRows(const std::uint8_t* pixels, int width, int height, int components, int space,
+                                       int quality);
+
 // The picture's colours as a whole JPEG file (libjpeg-turbo, quality 90) or
 // PNG file (libpng, with its alpha).
 std::vector<std::uint8_t> jpegOf(const Picture& p);

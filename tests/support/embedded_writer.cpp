@@ -7,7 +7,8 @@
 
 namespace fixture {
 
-std::vector<std::uint8_t> jpegOf(const Picture& p) {
+std::vector<std::uint8_t> compressRows(const std::uint8_t* pixels, int width, int height, int components, int space,
+                                       int quality) {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr err;
     cinfo.err = jpeg_std_error(&err);
@@ -15,23 +16,27 @@ std::vector<std::uint8_t> jpegOf(const Picture& p) {
     unsigned char* out = nullptr;
     unsigned long size = 0;
     jpeg_mem_dest(&cinfo, &out, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(p.width);
-    cinfo.image_height = static_cast<JDIMENSION>(p.height);
-    cinfo.input_components = 4;
-    cinfo.in_color_space = JCS_EXT_RGBX;  // Rgba's layout, alpha left out
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = components;
+    cinfo.in_color_space = static_cast<J_COLOR_SPACE>(space);
     jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 90, TRUE);
+    jpeg_set_quality(&cinfo, quality, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
-    std::vector<JSAMPROW> rows;
-    for (std::size_t i = 0; i < p.colours.size(); i += static_cast<std::size_t>(p.width))
-        rows.push_back(const_cast<JSAMPROW>(&p.colours[i].r));
-    jpeg_write_scanlines(&cinfo, rows.data(), cinfo.image_height);
+    const std::size_t stride = static_cast<std::size_t>(width) * static_cast<unsigned>(components);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(pixels + cinfo.next_scanline * stride);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
     std::vector<std::uint8_t> bytes(out, out + size);
     std::free(out);
     return bytes;
 }
+
+// Rgba's layout, alpha left out.
+std::vector<std::uint8_t> jpegOf(const Picture& p) { return compressRows(&p.colours[0].r, p.width, p.height, 4, JCS_EXT_RGBX, 90); }
 
 std::vector<std::uint8_t> pngOf(const Picture& p) {
     png_image image{};
