@@ -55,14 +55,14 @@ void frmMain::cmdAddAll_Click() {
     const int count = File1->ListCount();
     EntryNames entryFor;
     List1->setUpdatesEnabled(false);
-    for (int i = 0; i < count; ++i) AddFileToList(*List1, entryFor(joinPath(sFilePath, File1->List(i))));
+    for (int i = 0; i < count; ++i) AddFileToList(*List1, entryFor(joinPath(File1->Path(), File1->List(i))));
     List1->setUpdatesEnabled(true);
 }
 
 void frmMain::File1_DblClick() {
     const int index = File1->ListIndex();
     if (index < 0) return;  // no entry is current
-    AddFileToList(*List1, EntryNames()(joinPath(sFilePath, File1->List(index))));
+    AddFileToList(*List1, EntryNames()(joinPath(File1->Path(), File1->List(index))));
 }
 
 void frmMain::cmdRemoveAll_Click() {

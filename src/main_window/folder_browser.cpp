@@ -35,22 +35,32 @@ void frmMain::Drive1_Change() {
 void frmMain::Dir1_Change() {
     if (bDirBusy) return;
     bDirBusy = true;
-    bool current = true;
+    const QString folder = Dir1->Path();
+    QString refusal;
     try {
-        ChDir(Dir1->Path());
-    } catch (const RuntimeError&) {
-        current = false;  // the file list, the current folder and the drive list stay
+        ChDir(folder);
+        File1->setPath(folder);
+        sFilePath = folder;
+    } catch (const RuntimeError& error) {
+        refusal = DirListBox::whyNotOpen(folder);
+        if (refusal.isEmpty()) refusal = error.description;
+        // Back to the folder the file list shows, so that no list shows a
+        // folder whose files are not the ones listed.
+        try {
+            Dir1->setPath(File1->Path());
+        } catch (const RuntimeError&) {
+            File1->setPath(QString());  // nowhere to go back to: list nothing
+        }
     }
-    if (current) {
-        try {
-            File1->setPath(Dir1->Path());
-        } catch (const RuntimeError&) {
-        }
-        sFilePath = Dir1->Path();
-        try {
-            Drive1->setDrive(Dir1->Path());
-        } catch (const RuntimeError&) {
-        }
+    try {
+        Drive1->setDrive(Dir1->Path());
+    } catch (const RuntimeError&) {
     }
     bDirBusy = false;
+    // Said once the lists agree again, and outside the guard: the box runs an event loop.
+    if (!refusal.isEmpty()) Dir1_Refused(folder, refusal);
+}
+
+void frmMain::Dir1_Refused(const QString& folder, const QString& reason) {
+    MsgBox(QStringLiteral("Cannot open folder ") + folder + QLatin1Char('\n') + reason, vbCritical, version_info::Title);
 }

@@ -121,6 +121,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     // Direct connections: a change handler runs inside the set that raised it.
     connect(Drive1, &DriveListBox::Change, this, &frmMain::Drive1_Change, Qt::DirectConnection);
     connect(Dir1, &DirListBox::Change, this, &frmMain::Dir1_Change, Qt::DirectConnection);
+    connect(Dir1, &DirListBox::Refused, this, &frmMain::Dir1_Refused);
     connect(Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
     Timer1->start();
     // Labels and pictures have no click signal of their own.

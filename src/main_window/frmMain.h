@@ -58,6 +58,7 @@ public:
     void List1_MouseMove(Qt::MouseButtons button, Qt::KeyboardModifiers shift, double x, double y);
     void Drive1_Change();  // main_window/folder_browser.cpp
     void Dir1_Change();
+    void Dir1_Refused(const QString& folder, const QString& reason);
     void Form_Load();  // main_window/startup.cpp
     void Form_Unload();
     void Form_Resize();  // main_window/layout.cpp

@@ -30,7 +30,10 @@ private slots:
     void unavailableDriveFallsBackToTheRoot();
     void otherDriveErrorsAreReportedWithoutFallback();
     void noEndlessFallbackWhenTheRootIsGoneToo();
-    void aFolderThatCannotBeMadeCurrent();
+    void aFolderThatCannotBeOpened_data();
+    void aFolderThatCannotBeOpened();
+    void namesInTheFileManagersOrder_data();
+    void namesInTheFileManagersOrder();
     void aDriveThatVanishesFallsBackToTheRoot();
     void enterOpensAFolder();
     void namesWithLineBreaksTakeOneRow();
@@ -76,9 +79,7 @@ void FolderBrowserTest::startsOnTheWorkingFolder() {
     QCOMPARE(sFilePath, path("camera/Photos"));
     QCOMPARE(form_->Drive1->Drive(), path("camera") + " [Camera]");
     // Bitmaps only, regardless of case, sorted regardless of case; no hidden files, no folders.
-    QCOMPARE(form_->File1->ListCount(), 2);
-    QCOMPARE(form_->File1->List(0), QStringLiteral("A.BMP"));
-    QCOMPARE(form_->File1->List(1), QStringLiteral("b.bmp"));
+    QCOMPARE((QStringList{form_->File1->List(0), form_->File1->List(1), form_->File1->List(2)}), (QStringList{"A.BMP", "b.bmp", ""}));
     QCOMPARE(form_->Drive1->count(), 4);
     // The folder list: the chain from the drive's root, then the subfolders.
     QStringList shown;
@@ -157,15 +158,59 @@ void FolderBrowserTest::noEndlessFallbackWhenTheRootIsGoneToo() {
     QCOMPARE(form_->Dir1->Path(), path("camera/Photos"));
 }
 
-void FolderBrowserTest::aFolderThatCannotBeMadeCurrent() {
-    setChDirHook([this](const QString& folder) { return folder != path("camera/Empty"); });
-    form_->Dir1->setPath(path("camera/Empty"));
-    QCOMPARE(form_->Dir1->Path(), path("camera/Empty"));  // the folder list shows it...
-    QCOMPARE(sFilePath, path("camera/Photos"));  // ...but nothing else follows
-    QCOMPARE(form_->File1->Path(), path("camera/Photos"));
-    QCOMPARE(form_->File1->ListCount(), 2);
-    QVERIFY(!form_->bDirBusy);
-    QCOMPARE(messages_, QStringList());
+void FolderBrowserTest::aFolderThatCannotBeOpened_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("reason");  // none: it opens, listing what is left of it
+    QTest::newRow("removed after it was listed") << "click" << "camera/Photos/Sub" << "No such file or directory";
+    QTest::newRow("cannot be made current") << "set" << "camera/Empty" << "Path not found";
+    QTest::newRow("a drive's folder cannot be made current") << "drive" << "stick" << "Path not found";
+    QTest::newRow("removed before its files were read") << "set" << "camera/Photos/Sub" << "";
+}
+
+// With "Delete BMP" on, Add All must never take the files of a folder other than the one shown.
+void FolderBrowserTest::aFolderThatCannotBeOpened() {
+    QFETCH(QString, how);
+    QFETCH(QString, folder);
+    QFETCH(QString, reason);
+    const QString target = path(folder), photos = path("camera/Photos"), shown = reason.isEmpty() ? target : photos;
+    session_->touch("camera/Photos/Sub/s.bmp");
+    setChDirHook([&](const QString& f) { return f != target || (reason.isEmpty() && QDir(target).removeRecursively()); });
+    if (how == "click") QVERIFY(QDir(target).removeRecursively());
+    const QRect sub = form_->Dir1->visualItemRect(form_->Dir1->findItems("Sub", Qt::MatchEndsWith).value(0));
+    if (how == "click") QTest::mouseDClick(form_->Dir1->viewport(), Qt::LeftButton, {}, sub.center());
+    else if (how == "drive") form_->Drive1->setDrive(target);
+    else form_->Dir1->setPath(target);
+    QTRY_COMPARE(messages_, reason.isEmpty() ? QStringList() : QStringList{"Cannot open folder " + target + "\n" + reason});
+    const QString selected = form_->Dir1->currentItem()->data(Qt::UserRole).toString();
+    QCOMPARE((QStringList{form_->Dir1->Path(), selected, form_->File1->Path(), sFilePath}), QStringList(4, shown));
+    QCOMPARE(form_->Dir1->findItems("Sub", Qt::MatchEndsWith).size(), int(how != "click"));  // a folder gone leaves the list
+    QCOMPARE(form_->Drive1->Drive(), path("camera") + " [Camera]");
+    form_->cmdAddAll_Click();
+    QCOMPARE(form_->List1->ListCount(), reason.isEmpty() ? 0 : 2);
+    for (int i = 0; i < form_->List1->ListCount(); ++i) QVERIFY(form_->List1->List(i).startsWith(photos + "/"));
+}
+
+void FolderBrowserTest::namesInTheFileManagersOrder_data() {
+    QTest::addColumn<QStringList>("order");
+    QTest::newRow("numbers by value") << QStringList{"IMG_9", "IMG_0010", "Scan 1", "Scan 2", "Scan 10"};
+    QTest::newRow("accents among their letters") << QStringList{"apple", "Ärger", "Echo", "Émile", "émile", "Zebra"};
+}
+
+// In the C locale, as CI has it (see the end): the common order of all languages.
+void FolderBrowserTest::namesInTheFileManagersOrder() {
+    QFETCH(QStringList, order);
+    for (auto name = order.rbegin(); name != order.rend(); ++name) session_->touch("s/" + *name + "/in.bmp"), session_->touch("s/" + *name + ".bmp");
+    const QString sorted = path("s/");
+    form_->Dir1->setPath(sorted);
+    form_->cmdAddAll_Click();  // queued in the order shown
+    QStringList folders, files, queued;
+    for (int i = 0; i < order.size(); ++i) {
+        folders << form_->Dir1->model()->index(form_->Dir1->currentRow() + 1 + i, 0).data().toString();
+        files << form_->File1->List(i).chopped(4);
+        queued << form_->List1->List(i).mid(sorted.size()).chopped(4);
+    }
+    QCOMPARE(folders + files + queued, order + order + order);
 }
 
 void FolderBrowserTest::aDriveThatVanishesFallsBackToTheRoot() {
@@ -207,5 +252,8 @@ void FolderBrowserTest::namesWithLineBreaksTakeOneRow() {
     }
 }
 
+// The order of names follows the user's language: the tests take the C
+// locale, as CI has it, whatever the developer's.
+static const bool cLocale = qputenv("LC_ALL", "C.UTF-8");
 QTEST_MAIN(FolderBrowserTest)
 #include "tst_folder_browser.moc"

@@ -1,14 +1,20 @@
 #include "dir_list_box.h"
 
 #include "drives.h"
+#include "file_list_box.h"
 #include "form_runtime.h"
 #include "one_line_names.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QStyle>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -39,12 +45,28 @@ private:
 
 DirListBox::DirListBox(QWidget* parent) : QListWidget(parent) { setItemDelegate(new IndentedFolders(this)); }
 
+QString DirListBox::whyNotOpen(const QString& folder) {
+    const QByteArray name = QFile::encodeName(folder);
+    struct stat status {};
+    int error = 0;
+    if (::stat(name.constData(), &status) != 0) error = errno;
+    else if (!S_ISDIR(status.st_mode)) error = ENOTDIR;
+    else if (::access(name.constData(), R_OK | X_OK) != 0) error = errno;
+    return error == 0 ? QString() : QString::fromLocal8Bit(std::strerror(error));
+}
+
 void DirListBox::open(const QListWidgetItem* entry) {
     if (entry == nullptr) return;
+    const QString folder = entry->data(kFolderRole).toString();
     try {
-        setPath(entry->data(kFolderRole).toString());
-    } catch (const RuntimeError&) {
-        // A folder that vanished or cannot be read: stay where we are.
+        setPath(folder);
+    } catch (const RuntimeError& error) {
+        // Stay where we are, and show it: the row clicked must not stay
+        // selected over another folder's files. A folder removed meanwhile
+        // leaves the list.
+        const QString reason = whyNotOpen(folder);
+        listFolders();
+        emit Refused(folder, reason.isEmpty() ? error.description : reason);
     }
 }
 
@@ -109,7 +131,9 @@ void DirListBox::listFolders() {
         ++depth;
     }
     const QDir dir(path_);
-    for (const QString& name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase)) {
+    QStringList names = dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted);
+    sortNames(names);
+    for (const QString& name : names) {
         auto* entry = new QListWidgetItem(closed, name, this);
         entry->setData(kFolderRole, dir.filePath(name));
         entry->setData(kDepthRole, depth);

@@ -21,9 +21,15 @@ public:
     void setDrive(const QString& driveText);
     // Re-reads the shown folder's subfolders.
     void Refresh() { listFolders(); }
+    // The system's reason why a folder cannot be listed and entered (removed,
+    // no permission, ...); empty when it can.
+    static QString whyNotOpen(const QString& folder);
 
 signals:
     void Change();
+    // A folder the user chose could not be shown; the list shows the folder
+    // it showed before, read again.
+    void Refused(const QString& folder, const QString& reason);
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;

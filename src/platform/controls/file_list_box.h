@@ -1,8 +1,14 @@
 // The file list: names (without folder) of the regular, visible files of one
-// folder that match a pattern, sorted without regard to case.
+// folder that match a pattern, in the file manager's order.
 #pragma once
 
 #include <QListWidget>
+
+// Sorts names as a file manager does: by the user's language, without regard
+// to case, numbers by value ("Scan 2" before "Scan 10"). Without a language
+// (the C locale) the common order of all languages, which still puts "Ärger"
+// among the A names.
+void sortNames(QStringList& names);
 
 class FileListBox : public QListWidget {
     Q_OBJECT
@@ -11,7 +17,8 @@ public:
     explicit FileListBox(QWidget* parent = nullptr);
 
     QString Path() const { return path_; }
-    void setPath(const QString& path);  // re-reads the folder
+    // Re-reads the folder; one that cannot be read lists nothing.
+    void setPath(const QString& path);
     void setPattern(const QString& pattern);
 
     int ListCount() const { return count(); }
