@@ -1,17 +1,19 @@
 #include "window_start.h"
 
 #include "frmMain.h"
-#include "image_conversion.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDataStream>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLocalSocket>
 #include <QMimeData>
 #include <QRegularExpression>
 #include <QUrl>
 #include <cstdio>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
 
@@ -42,17 +44,7 @@ std::optional<QStringList> windowPaths(const QStringList& arguments) {
 
 void queueFiles(frmMain& form, const QStringList& paths) {
     QList<QUrl> files;
-    for (const QString& path : paths) {
-        const QFileInfo info(path);
-        if (!info.isDir()) {
-            files << QUrl::fromLocalFile(info.absoluteFilePath());
-            continue;
-        }
-        const QString folder = info.absoluteFilePath();
-        // The file list's own query, as Add All takes it.
-        for (const QString& name : QDir(folder).entryList({QStringLiteral("*.bmp")}, QDir::Files, QDir::Name | QDir::IgnoreCase))
-            files << QUrl::fromLocalFile(joinPath(folder, name));
-    }
+    for (const QString& path : paths) files << QUrl::fromLocalFile(path);
     QMimeData drop;
     drop.setUrls(files);
     form.List1_OLEDragDrop(&drop);
@@ -79,54 +71,80 @@ bool WindowInstance::handOver(const QStringList& paths) {
     out.setVersion(QDataStream::Qt_6_4);
     out << paths;
     peer.write(message);
-    // The window answers once it holds the paths (a window busy converting
-    // reads them when its run ends). One that closes before has not taken
-    // them: this start then opens a window of its own, and nothing is lost.
-    while (peer.bytesToWrite() > 0 && peer.state() == QLocalSocket::ConnectedState) peer.waitForBytesWritten(-1);
-    while (peer.bytesAvailable() == 0 && peer.state() == QLocalSocket::ConnectedState) peer.waitForReadyRead(-1);
-    const bool taken = peer.bytesAvailable() > 0;
-    peer.disconnectFromServer();
-    if (!taken) anotherServes_ = false;
+    // The window answers once it holds the paths, even during a run. One that
+    // closes first, or is stopped, or hangs, does not: this start then opens
+    // a window of its own with them.
+    const QDeadlineTimer deadline(kWaitMs);
+    while (peer.bytesToWrite() > 0 && peer.state() == QLocalSocket::ConnectedState && !deadline.hasExpired())
+        peer.waitForBytesWritten(int(deadline.remainingTime()));
+    while (peer.bytesAvailable() == 0 && peer.state() == QLocalSocket::ConnectedState && !deadline.hasExpired())
+        peer.waitForReadyRead(int(deadline.remainingTime()));
+    bool taken = peer.bytesAvailable() > 0;
+    if (!taken && peer.state() == QLocalSocket::ConnectedState) {
+        // The window writes its answer before it takes the files, and takes
+        // them only if the write went through. Once this end stops reading,
+        // such a write fails: an answer is here now, or the window leaves the
+        // files alone. So never both windows queue them, and never neither.
+        const auto fd = static_cast<int>(peer.socketDescriptor());
+        char answer = 0;
+        taken = ::shutdown(fd, SHUT_RD) == 0 && ::recv(fd, &answer, 1, MSG_DONTWAIT) == 1;
+    }
+    peer.abort();
+    if (!taken) anotherServes_ = false;  // this window takes over the socket
     return taken;
 }
 
-void WindowInstance::take(frmMain& form, const QStringList& paths) {
-    // Files handed over during a run (its message boxes let the socket be
-    // read) are queued after it, never swept into the run.
+void WindowInstance::receive(frmMain& form, QLocalSocket* peer) {
+    QDataStream in(peer);
+    in.setVersion(QDataStream::Qt_6_4);
+    in.startTransaction();
+    QStringList paths;
+    in >> paths;
+    if (!in.commitTransaction()) return;  // more to come
+    const char yes = 1;
+    const bool answered = ::send(static_cast<int>(peer->socketDescriptor()), &yes, 1, MSG_NOSIGNAL) == 1;
+    peer->abort();
+    if (answered) take(form, paths, false);  // otherwise the start gave up waiting and opens them itself
+}
+
+void WindowInstance::take(frmMain& form, const QStringList& paths, bool afterRun) {
+    // Files handed over during a run are queued after it, never swept into it.
     if (form.isConverting()) {
         pending_ << paths;
         return;
     }
+    // The run's summary stays on the status line: they join the list without a word.
+    const QString summary = form.lblStatus->text();
     queueFiles(form, paths);
+    if (afterRun) form.setStatus(summary);
     form.setWindowState(form.windowState() & ~Qt::WindowMinimized);
     form.raise();
     form.activateWindow();
 }
 
+void WindowInstance::stopServing() {
+    // Later starts find no window, and those talking to this one now get no
+    // answer: each opens a window of its own.
+    const QList<QLocalSocket*> peers = server_.findChildren<QLocalSocket*>();
+    server_.close();
+    for (QLocalSocket* peer : peers) peer->abort();
+}
+
 void WindowInstance::serve(frmMain& form) {
     if (!anotherServes_) {
-        QLocalServer::removeServer(path_);  // left behind by a window that died
+        QLocalServer::removeServer(path_);  // left behind by a window that died, or one that gave no answer
         server_.setSocketOptions(QLocalServer::UserAccessOption);
         if (server_.listen(path_)) {
             QObject::connect(&server_, &QLocalServer::newConnection, &form, [this, &form] {
                 while (QLocalSocket* peer = server_.nextPendingConnection()) {
                     QObject::connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
-                    QObject::connect(peer, &QLocalSocket::readyRead, &form, [this, peer, &form] {
-                        QDataStream in(peer);
-                        in.setVersion(QDataStream::Qt_6_4);
-                        in.startTransaction();
-                        QStringList paths;
-                        in >> paths;
-                        if (!in.commitTransaction()) return;  // more to come
-                        take(form, paths);
-                        peer->write("\1", 1);
-                        peer->flush();
-                    });
+                    QObject::connect(peer, &QLocalSocket::readyRead, &form, [this, peer, &form] { receive(form, peer); });
                 }
             });
             QObject::connect(&form, &frmMain::runEnded, &form, [this, &form] {
-                if (!pending_.isEmpty()) take(form, std::exchange(pending_, {}));
+                if (!pending_.isEmpty()) take(form, std::exchange(pending_, {}), true);
             }, Qt::QueuedConnection);
+            QObject::connect(&form, &frmMain::closing, &form, [this] { stopServing(); });
         }
     }
     if (lock_.isLocked()) lock_.unlock();

@@ -3,14 +3,14 @@
 #pragma once
 
 #include <QLocalServer>
+#include <QLocalSocket>
 #include <QLockFile>
 #include <QStringList>
 #include <optional>
 
 class frmMain;
 
-// Queues the paths as one drop of files would; a folder gives the bitmaps
-// directly in it, as Add All would.
+// Queues the paths as one drop of files would (a folder gives the bitmaps directly in it).
 void queueFiles(frmMain& form, const QStringList& paths);
 
 // The window of this user on this desktop that takes the files of later starts.
@@ -22,15 +22,19 @@ public:
     WindowInstance& operator=(const WindowInstance&) = delete;
 
     // True when a running window took the paths (absolute ones, as windowPaths
-    // gives them; there must be some).
+    // gives them; there must be some). False when it refused them, closed, or
+    // gave no answer within a few seconds: then it never takes them.
     bool handOver(const QStringList& paths);
-    // Files handed over from now on arrive in `form`, unless another window takes them.
+    // Files handed over from now on arrive in `form`, unless another window
+    // takes them, until the window closes.
     void serve(frmMain& form);
 
     static QString defaultSocketPath();
 
 private:
-    void take(frmMain& form, const QStringList& paths);
+    void receive(frmMain& form, QLocalSocket* peer);
+    void take(frmMain& form, const QStringList& paths, bool afterRun);
+    void stopServing();
 
     QString path_;
     QLockFile lock_;  // one start at a time decides who serves

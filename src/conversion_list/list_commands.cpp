@@ -8,6 +8,7 @@
 #include "modPellicor.h"
 #include "twips.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QHash>
@@ -34,6 +35,22 @@ public:
 private:
     QHash<QString, bool> ignoresCase_;
 };
+
+// A dropped folder stands for the bitmaps directly in it, as the file list
+// would show them there.
+QStringList expandFolders(const QStringList& paths) {
+    QStringList files;
+    for (const QString& path : paths) {
+        if (!QFileInfo(path).isDir()) {
+            files << path;
+            continue;
+        }
+        const QString folder = QDir::cleanPath(path);
+        for (const QString& name : QDir(folder).entryList({QStringLiteral("*.bmp")}, QDir::Files, QDir::Name | QDir::IgnoreCase))
+            files << joinPath(folder, name);
+    }
+    return files;
+}
 
 }  // namespace
 
@@ -85,8 +102,8 @@ void frmMain::List1_DblClick() {
 }
 
 void frmMain::List1_OLEDragDrop(const QMimeData* data) {
-    const QStringList files = ListBox::droppedFiles(data);
-    if (files.isEmpty()) return;  // no file list: plain text, or only remote addresses
+    const QStringList files = expandFolders(ListBox::droppedFiles(data));
+    if (files.isEmpty()) return;  // no file list (plain text, only remote addresses), or folders without bitmaps
     setStatus(QString::number(files.size()) + QStringLiteral(" Added successfully"));
     EntryNames entryFor;
     List1->setUpdatesEnabled(false);

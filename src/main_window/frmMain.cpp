@@ -235,6 +235,7 @@ void frmMain::showEvent(QShowEvent* event) {
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
+    if (!isConverting()) emit closing();
     Form_Unload();
     QWidget::closeEvent(event);
 }

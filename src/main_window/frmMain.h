@@ -90,6 +90,7 @@ public:
 signals:
     void statusWritten(const QString& text);
     void runEnded();
+    void closing();  // the window is going: it takes no more files from later starts
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

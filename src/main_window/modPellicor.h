@@ -20,9 +20,9 @@ bool ConvertFile(const QString& source, const QString& target, qint32 quality, b
 
 // What a run lets through while it waits: the window repaints (a window
 // dragged across it leaves no trace), but no click or key of the user's is
-// carried out, and files handed over by another process wait until the run is over.
-constexpr QEventLoop::ProcessEventsFlags kWhileRunning =
-    QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers;
+// carried out. Files handed over by another process are answered at once,
+// and queued when the run is over.
+constexpr QEventLoop::ProcessEventsFlags kWhileRunning = QEventLoop::ExcludeUserInputEvents;
 
 constexpr const char* kErrorTitle = "Err encountered!";
 

@@ -184,6 +184,13 @@ void ConversionListTest::drops_data() {
     QTest::newRow("names ignore case: the same file") << QStringList{"/d/a.bmp", "/d/b.bmp"} << "urls"
                                                       << QStringList{"/d/A.BMP"} << true
                                                       << QStringList{"/d/a.bmp", "/d/b.bmp"} << "2 Duplicate No Added";
+    // Relative paths name the session's own files and folders.
+    QTest::newRow("a folder: the bitmaps directly in it") << QStringList() << "urls" << QStringList{"f"} << false
+                                                          << QStringList{"f/a.bmp", "f/B.BMP"} << "2 Added successfully";
+    QTest::newRow("a folder with a slash, and a file") << QStringList() << "urls" << QStringList{"f/", "f/notes.txt"} << false
+                                                       << QStringList{"f/a.bmp", "f/B.BMP", "f/notes.txt"} << "3 Added successfully";
+    QTest::newRow("a folder named like a bitmap") << QStringList() << "urls" << QStringList{"f/odd.bmp"} << false
+                                                  << QStringList() << "Ready";
 }
 
 // Dropped as the file manager drops: on the list's viewport.
@@ -198,7 +205,9 @@ void ConversionListTest::drops() {
     setCaseRule([ignoreCase](const QString&) { return ignoreCase; });
     QMimeData data;
     QList<QUrl> urls;
-    for (const QString& d : dropped) urls << (d.startsWith('/') ? QUrl::fromLocalFile(d) : QUrl(d));
+    for (const char* name : {"f/a.bmp", "f/B.BMP", "f/notes.txt", "f/sub/c.bmp", "f/odd.bmp/x"}) session_->touch(name);
+    for (QString& e : expected) e = e.startsWith('/') ? e : file(e);
+    for (const QString& d : dropped) urls << (d.startsWith('/') ? QUrl::fromLocalFile(d) : d.contains(':') ? QUrl(d) : QUrl::fromLocalFile(file(d)));
     if (mime == "urls") data.setUrls(urls);
     else data.setText(dropped.join('\n'));
     QWidget* target = form_->List1->viewport();
@@ -209,8 +218,8 @@ void ConversionListTest::drops() {
     QApplication::sendEvent(target, &drop);
     QCOMPARE(entries(), expected);
     QCOMPARE(form_->lblStatus->text(), status);
-    // The number of files dropped is written first.
-    const qsizetype local = mime == "urls" ? dropped.filter(QRegularExpression("^/")).size() : 0;
+    // The number of files dropped is written first (a session folder's: all it gives).
+    const qsizetype local = mime == "urls" ? dropped.filter(QRegularExpression("^/")).size() + expected.filter(file("")).size() : 0;
     QCOMPARE(statuses().value(0), local ? QString::number(local) + " Added successfully" : QString());
 }
 
