@@ -228,7 +228,7 @@ void frmMain::createControls() {
     const std::pair<QWidget*, const char*> names[] = {
         {File1, "Bitmap files"}, {Dir1, "Folders"}, {Drive1, "Drives"}, {List1, "Conversion list"},
         {txtQuality, "JPEG quality in %"}, {chkKill, "Delete BMP files after converting"}, {lblKill, "Delete BMP"},
-        {PicStatus, "Status"}, {lblStatus, "Status"}, {Image1, "About Pellicor"}};
+        {PicStatus, "Status"}, {lblStatus, "Status"}, {prgRun, "Conversion progress"}, {Image1, "About Pellicor"}};
     for (const auto& [control, name] : names) control->setAccessibleName(QLatin1String(name));
     // On Linux a drop-down box's accessible name is its selection; a label names it.
     QLabel* drives = label(this, "lblDrives", QStringLiteral("Drives"), Drive1->geometry());
