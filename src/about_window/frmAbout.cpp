@@ -8,8 +8,11 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
 #include <QUrl>
 
 namespace {
@@ -19,8 +22,26 @@ AboutHook& aboutHook() {
     return hook;
 }
 
-QLabel* label(QWidget* parent, const char* name, const QString& caption, const QRect& geometry, double points) {
-    auto* l = new QLabel(caption, parent);
+// A link: a label that takes the focus by Tab and then shows it framed.
+class LinkLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        QLabel::paintEvent(event);
+        if (!hasFocus()) return;
+        QStylePainter painter(this);
+        QStyleOptionFocusRect frame;
+        frame.initFrom(this);
+        frame.state |= QStyle::State_KeyboardFocusChange;  // however the focus came
+        painter.drawPrimitive(QStyle::PE_FrameFocusRect, frame);
+    }
+};
+
+QLabel* label(QWidget* parent, const char* name, const QString& caption, const QRect& geometry, double points,
+              bool link = false) {
+    auto* l = link ? new LinkLabel(caption, parent) : new QLabel(caption, parent);
     l->setObjectName(QLatin1String(name));
     l->setGeometry(geometry);
     QFont font(QStringLiteral("MS Sans Serif"));
@@ -49,6 +70,8 @@ void linkLook(QLabel* link, const QString& tip) {
     link->setPalette(palette);
     link->setCursor(QCursor(QPixmap(QStringLiteral(":/pictures/hand.png")), 5, 0));
     link->setToolTip(tip);
+    link->setFocusPolicy(Qt::TabFocus);
+    link->setAccessibleDescription(tip);
     link->adjustSize();
 }
 
@@ -98,9 +121,9 @@ void frmAbout::createControls() {
 
     lblTittel = label(this, "lblTittel", QStringLiteral("Go to Corvane's Freewarepage                    or "),
                       twipsRect(240, 2760, 5775, 255), 8.25);
-    lblHomePage = label(this, "lblHomePage", QStringLiteral("WebSite"), twipsRect(2280, 2760, 735, 195), 8.25);
+    lblHomePage = label(this, "lblHomePage", QStringLiteral("WebSite"), twipsRect(2280, 2760, 735, 195), 8.25, true);
     linkLook(lblHomePage, version_info::HomePage);
-    lblEMail = label(this, "lblEMail", QStringLiteral("Email me"), twipsRect(3360, 2760, 765, 195), 8.25);
+    lblEMail = label(this, "lblEMail", QStringLiteral("Email me"), twipsRect(3360, 2760, 765, 195), 8.25, true);
     linkLook(lblEMail, version_info::MailAddress);
     lblHomePage->installEventFilter(this);
     lblEMail->installEventFilter(this);
@@ -119,7 +142,12 @@ void frmAbout::createControls() {
     ok.setPointSizeF(8.25);
     cbOK->setFont(ok);
     cbOK->setDefault(true);  // Enter presses it; Esc rejects the dialog, which closes it the same way
+    // Tab goes from OK to the logo and the links; Enter or Space on a link opens it.
     setTabOrder(cbOK, picLogo);
+    setTabOrder(picLogo, lblHomePage);
+    setTabOrder(lblHomePage, lblEMail);
+    picLogo->setAccessibleName(QStringLiteral("Corvane logo"));
+    for (QLabel* decoration : {Image2, picLogo2, Image1}) decoration->setAccessibleName(QString());
     cbOK->setFocus();
 }
 
@@ -196,6 +224,13 @@ bool frmAbout::eventFilter(QObject* watched, QEvent* event) {
             picLogo_MouseUp();
         }
         return true;
+    }
+    if (event->type() == QEvent::KeyPress && (watched == lblHomePage || watched == lblEMail)) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+            watched == lblHomePage ? lblHomePage_Click() : lblEMail_Click();
+            return true;  // not the default button's Enter
+        }
     }
     if (event->type() == QEvent::MouseButtonRelease) {
         const auto* mouse = static_cast<QMouseEvent*>(event);

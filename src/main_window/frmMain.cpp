@@ -24,6 +24,7 @@
 #include <QStyleOptionFocusRect>
 #include <QStylePainter>
 #include <QTimer>
+#include <utility>
 
 namespace {
 
@@ -118,6 +119,12 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     });
     connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this, &frmMain::Image1_Click);
     PicStatus->installEventFilter(this);
+    // The status line's text is what a screen reader reads after its name.
+    const auto describeStatus = [this](const QString& text) {
+        for (QWidget* w : {static_cast<QWidget*>(PicStatus), static_cast<QWidget*>(lblStatus)}) w->setAccessibleDescription(text);
+    };
+    describeStatus(lblStatus->text());
+    connect(this, &frmMain::statusWritten, this, describeStatus);
     // Direct connections: a change handler runs inside the set that raised it.
     connect(Drive1, &DriveListBox::Change, this, &frmMain::Drive1_Change, Qt::DirectConnection);
     connect(Dir1, &DirListBox::Change, this, &frmMain::Dir1_Change, Qt::DirectConnection);
@@ -215,6 +222,21 @@ void frmMain::createControls() {
 
     QWidget* order[] = {File1, Dir1, Drive1, List1, PicStatus, cmdConvert, cmdExit, cmdAddAll, cmdRemoveAll, chkKill, txtQuality};
     for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+
+    // What a screen reader says of each control: buttons by their captions,
+    // the tooltips as descriptions, the background unnamed (decoration).
+    for (QPushButton* b : {cmdConvert, cmdExit, cmdAddAll, cmdRemoveAll}) b->setAccessibleName(QString(b->text()).remove(QLatin1Char('&')));
+    const std::pair<QWidget*, const char*> names[] = {
+        {File1, "Bitmap files"}, {Dir1, "Folders"}, {Drive1, "Drives"}, {List1, "Conversion list"},
+        {txtQuality, "JPEG quality in %"}, {chkKill, "Delete BMP files after converting"}, {lblKill, "Delete BMP"},
+        {PicStatus, "Status"}, {lblStatus, "Status"}, {prgRun, "Conversion progress"}, {Image1, "About Pellicor"}};
+    for (const auto& [control, name] : names) control->setAccessibleName(QLatin1String(name));
+    // On Linux a drop-down box's accessible name is its selection; a label names it.
+    QLabel* drives = label(this, "lblDrives", QStringLiteral("Drives"), Drive1->geometry());
+    drives->setBuddy(Drive1);
+    drives->hide();
+    lblTitle->setBuddy(txtQuality);
+    lblKill->setBuddy(chkKill);
 }
 
 void frmMain::resizeEvent(QResizeEvent* event) {

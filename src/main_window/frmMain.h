@@ -110,6 +110,7 @@ private:
     double exitOffset_ = 1440;  // Exit's left edge from the window's right edge
     double qualityOffset_ = 1000;  // "% Quality" and its box
     double titleOffset_ = 2000;  // the titles are as wide as the window less this
+    double listOffset_ = 3240;  // the conversion list is as wide as the window less this
     bool loaded_ = false;
     void AddFileToList(ListBox& list, const QString& entry);  // conversion_list/
     void ShowListItemTip(QWidget* control, double y);

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <algorithm>
 #include <cmath>
 
@@ -52,9 +53,13 @@ int frmMain::WindowState() const {
 
 // The design is drawn for a 96-dpi font. At a larger font resolution each
 // control grows to show its text whole and pushes what follows it: down the
-// window, and right along the row of buttons. The window's height and its
+// window, and right along the row of buttons. The lists grow with the font,
+// so that they show the design's rows and names. The window's height and its
 // smallest width grow with them; at 96 dpi nothing moves.
 void frmMain::fitToText() {
+    const double scale = fontScale(this);
+    const double listWidth = minimumOuterWidth_ - listOffset_;  // the conversion list's at the smallest width
+
     // The header: the subtitle under the title, the quality box under its caption.
     const int title = growFitToText(lblTittel[0]).height();
     moveBy(lblTittel[1], 0, title);
@@ -63,20 +68,13 @@ void frmMain::fitToText() {
     moveBy(txtQuality, 0, caption);
     const int header = std::max(underTitles, caption + growFitToText(txtQuality).height());
 
-    // The browsers and the list below it; the list reaches as low as the browsers.
-    for (QWidget* w : std::initializer_list<QWidget*>{Drive1, Dir1, File1, List1}) moveBy(w, 0, header);
-    const int drive = growFitToText(Drive1).height();
-    moveBy(Dir1, 0, drive);
-    moveBy(File1, 0, drive);
-    List1->resize(List1->width(), List1->height() + drive);
-    const int body = header + drive;
-
     // The row of buttons: each grows and moves the ones after it right; Exit,
     // held at the right edge, grows leftwards. The check box and its caption
     // stay centred on the buttons.
+    const std::initializer_list<QWidget*> row{cmdConvert, cmdAddAll, cmdRemoveAll, chkKill, lblKill};
     int right = 0, taller = 0;
-    for (QWidget* w : std::initializer_list<QWidget*>{cmdConvert, cmdAddAll, cmdRemoveAll, chkKill, lblKill}) {
-        moveBy(w, right, body);
+    for (QWidget* w : row) {
+        moveBy(w, right, 0);
         const QSize grown = growFitToText(w);
         right += grown.width();
         if (qobject_cast<QPushButton*>(w))
@@ -84,28 +82,62 @@ void frmMain::fitToText() {
         else
             moveBy(w, 0, -grown.height() / 2);
     }
-    moveBy(cmdExit, 0, body);
     exitOffset_ += pixelsToTwips(growFitToText(cmdExit).width());
     moveBy(chkKill, 0, taller / 2);
     moveBy(lblKill, 0, taller / 2);
-
-    // The status strip under them, as tall as its line needs.
-    const int above = body + taller;
     const int status = growFitToText(lblStatus).height();
-    PicStatus->setGeometry(PicStatus->geometry().adjusted(0, above, 0, above + status));
-    ImgBakgrunn->resize(ImgBakgrunn->width(), ImgBakgrunn->height() + above);
-    outerHeight_ += pixelsToTwips(above + status);
+
+    // The browsers, as wide as the font is large, and the conversion list
+    // beside them, reaching as low as they do. The lists grow by the rows'
+    // growth unless the screen is too low for that: then they give way, and
+    // every other control still shows whole.
+    const int wider = scaledLength(Dir1->width(), scale) - Dir1->width();
+    for (QWidget* w : {static_cast<QWidget*>(Drive1), static_cast<QWidget*>(Dir1), static_cast<QWidget*>(File1)})
+        w->resize(w->width() + wider, w->height());
+    moveBy(List1, wider, 0);
+    listOffset_ += pixelsToTwips(wider);
+    const int drive = growFitToText(Drive1).height();
+    int folders = rowsGrowth(Dir1, scale);
+    const int wanted = folders + rowsGrowth(File1, scale);
+    int body = std::max(drive + wanted, rowsGrowth(List1, scale));
+    if (const QScreen* shown = screen()) {
+        const int room = shown->availableGeometry().height() - twipsToPixels(outerHeight_) - header - taller - status;
+        body = std::clamp(room, drive, body);
+    }
+    if (body < drive + wanted) folders = folders * (body - drive) / wanted;
+    for (QWidget* w : {static_cast<QWidget*>(Drive1), static_cast<QWidget*>(Dir1), static_cast<QWidget*>(File1),
+                       static_cast<QWidget*>(List1)})
+        moveBy(w, 0, header);
+    moveBy(Dir1, 0, drive);
+    Dir1->resize(Dir1->width(), Dir1->height() + folders);
+    moveBy(File1, 0, drive + folders);
+    File1->resize(File1->width(), File1->height() + body - drive - folders);
+    List1->resize(List1->width(), List1->height() + body);
+
+    // The buttons under them, the status strip under the buttons, as tall as its line needs.
+    const int above = header + body;
+    for (QWidget* w : row) moveBy(w, 0, above);
+    moveBy(cmdExit, 0, above);
+    const int below = above + taller;
+    PicStatus->setGeometry(PicStatus->geometry().adjusted(0, below, 0, below + status));
+    ImgBakgrunn->resize(ImgBakgrunn->width(), ImgBakgrunn->height() + below);
+    outerHeight_ += pixelsToTwips(below + status);
 
     // "% Quality" and its box stay inside the window's right edge (the outer
-    // width less the frame); the titles give way to them.
+    // width less the frame); the titles give way to them. Their margin is what
+    // the column leaves at 96 dpi (two pixels at least), grown with the font.
     const int column = std::max(lblTitle->width(), txtQuality->width());
-    const double shift = std::max(0.0, pixelsToTwips(column + kFrameWidth) - qualityOffset_);
+    const double designMargin = qualityOffset_ - pixelsToTwips(kFrameWidth) - pixelsToTwips(column) / scale;
+    const double margin = std::max(pixelsToTwips(2), designMargin) * scale;
+    const double shift = std::max(0.0, pixelsToTwips(column + kFrameWidth) + margin - qualityOffset_);
     qualityOffset_ += shift;
     titleOffset_ += shift;
-    // The smallest width keeps Exit clear of the delete box's caption and the titles whole.
+    // The smallest width keeps Exit clear of the delete box's caption, the
+    // titles whole and the conversion list as wide as the font is large.
     double smallest = std::max(minimumOuterWidth_, pixelsToTwips(lblKill->geometry().right() + 1) + exitOffset_);
     for (QLabel* t : lblTittel) smallest = std::max(smallest, titleOffset_ + pixelsToTwips(textNeed(t).width()));
-    minimumOuterWidth_ = pixelsToTwips(static_cast<int>(std::ceil(smallest / kTwipsPerPixel)));
+    smallest = std::max(smallest, listOffset_ + listWidth * scale);
+    minimumOuterWidth_ = pixelsToTwips(static_cast<int>(std::ceil(smallest / kTwipsPerPixel - 1e-9)));
     setFixedHeight(twipsToPixels(outerHeight_) - kFrameHeight);
     setMinimumWidth(twipsToPixels(minimumOuterWidth_) - kFrameWidth);
 }
@@ -128,7 +160,7 @@ void frmMain::Form_Resize() {
     setLeftEdge(cmdExit, Width() - exitOffset_);
     setLeftEdge(txtQuality, Width() - qualityOffset_);
     setLeftEdge(lblTitle, Width() - qualityOffset_);
-    setWidthOf(List1, Width() - 3240);
+    setWidthOf(List1, Width() - listOffset_);
     setWidthOf(lblTittel[0], Width() - titleOffset_);
     setWidthOf(lblTittel[1], Width() - titleOffset_);
     setEnabled(true);

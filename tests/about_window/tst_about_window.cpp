@@ -29,6 +29,7 @@ private slots:
         session_.reset();
     }
     void textsFromTheVersionInformation();
+    void linksOpenExactlyTheirAddresses_data();
     void linksOpenExactlyTheirAddresses();
     void theLogoShowsItsPressedLook();
 
@@ -43,9 +44,21 @@ void AboutWindowTest::textsFromTheVersionInformation() {
     QCOMPARE(about_->lblCopyright->text(), QStringLiteral("Copyright \u00A9 2026 Corvane\r\nAll rights reserved."));
 }
 
+void AboutWindowTest::linksOpenExactlyTheirAddresses_data() {
+    QTest::addColumn<bool>("keys");
+    QTest::newRow("clicked") << false;
+    QTest::newRow("Tab, then Enter") << true;  // not OK's Enter: the window stays
+}
+
 void AboutWindowTest::linksOpenExactlyTheirAddresses() {
-    click(about_->lblHomePage);
-    click(about_->lblEMail);
+    QFETCH(bool, keys);
+    for (QLabel* link : {about_->lblHomePage, about_->lblEMail}) {
+        for (int tabs = 0; keys && tabs < 4 && QApplication::focusWidget() != link; ++tabs)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QVERIFY(!keys || QApplication::focusWidget() == link);
+        keys ? QTest::keyClick(link, Qt::Key_Return) : click(link);
+    }
+    QVERIFY(about_->isVisible());
     // One argument each, never a shell command line.
     QCOMPARE(session_->launched, (QList<QStringList>{{"xdg-open", "https://corvane.example/freeware/"},
                                                      {"xdg-open", "mailto:pellicor@corvane.example?subject=Pellicor%20v3.60"}}));

@@ -5,15 +5,19 @@
 #include "frmAbout.h"
 #include "frmMain.h"
 #include "gui_session.h"
+#include "dir_list_box.h"
+#include "drive_list_box.h"
 #include "list_box.h"
 #include "file_list_box.h"
 #include "test_hooks.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyleOptionComboBox>
 #include <QTimer>
 #include <QtTest>
@@ -41,6 +45,11 @@ private slots:
     void iconAndTitlesOpenTheAboutWindow();
     void exitClosesAndSavesTheSettings();
     void textsShowWhole();
+    void listsKeepTheirRows_data();
+    void listsKeepTheirRows();
+    void listsFrameTheirFocus_data();
+    void listsFrameTheirFocus();
+    void controlsHaveAccessibleNames();
 
 private:
     std::unique_ptr<GuiSession> session_;
@@ -154,7 +163,7 @@ QSize textSize(QWidget* c) {
 
 // At the smallest width every text shows whole, inside its control and its
 // window, and no controls overlap but where the design lays one over another.
-// The suite runs this again at 144 dpi.
+// The suite runs this again at 120, 144 and 192 dpi.
 void MainWindowTest::textsShowWhole() {
     form_->resize(0, form_->height());
     QTRY_COMPARE(form_->width(), form_->minimumWidth());
@@ -179,6 +188,88 @@ void MainWindowTest::textsShowWhole() {
             controls << c;
         }
     }
+    // "% Quality" and its box keep a margin from the window's right edge.
+    for (QWidget* c : {static_cast<QWidget*>(form_->lblTitle), static_cast<QWidget*>(form_->txtQuality)})
+        QVERIFY2(c->geometry().right() + 2 < form_->width(), qPrintable(c->objectName() + " touches the edge"));
+}
+
+void MainWindowTest::listsKeepTheirRows_data() {
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<int>("rows");  // whole rows at 96 dpi
+    QTest::newRow("folders") << "Dir1" << 6;
+    QTest::newRow("files") << "File1" << 10;
+    QTest::newRow("conversion list") << "List1" << 21;
+}
+
+// At any font resolution a list shows the whole rows it shows at 96 dpi, and
+// the window fits its screen; on a screen too low for that the rows give way.
+void MainWindowTest::listsKeepTheirRows() {
+    QFETCH(QString, list);
+    QFETCH(int, rows);
+    for (int i = 10; i < 50; ++i) form_->List1->addItem(session_->touch(QString("picture %1.bmp").arg(i)));
+    form_->Dir1->setPath("/");  // short names, none too wide for the list
+    form_->File1->setPath(session_->dir.path());
+    auto* shown = form_->findChild<QListWidget*>(list);
+    int whole = 0;
+    for (int row = 0; row < shown->count(); ++row) {
+        const QRect at = shown->visualItemRect(shown->item(row));
+        whole += at.top() >= 0 && at.bottom() < shown->viewport()->height();
+    }
+    const QRect screen = form_->screen()->availableGeometry();
+    QVERIFY(screen.contains(form_->frameGeometry()));
+    if (form_->height() + 27 < screen.height()) QCOMPARE_GE(whole, rows);
+}
+
+void MainWindowTest::listsFrameTheirFocus_data() {
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<bool>("empty");
+    QTest::newRow("folders") << "Dir1" << false;
+    QTest::newRow("files") << "File1" << false;
+    QTest::newRow("conversion list") << "List1" << false;
+    QTest::newRow("empty conversion list") << "List1" << true;
+}
+
+// A list with the focus frames its current row (or, empty, its inside),
+// though the focus came by the mouse, and only while it has the focus.
+void MainWindowTest::listsFrameTheirFocus() {
+    QFETCH(QString, list);
+    QFETCH(bool, empty);
+    session_->touch("a.bmp");
+    form_->File1->Refresh();
+    if (!empty) form_->List1->addItem(session_->file("a.bmp"));
+    auto* shown = form_->findChild<QListWidget*>(list);
+    QTest::mouseClick(shown->viewport(), Qt::LeftButton, {}, empty ? QPoint(40, 100) : QPoint(40, 5));
+    QVERIFY(shown->hasFocus());
+    const QRect frame = empty ? shown->viewport()->rect() : shown->visualItemRect(shown->currentItem());
+    QVERIFY(frame.isValid());
+    const QImage focused = shown->viewport()->grab().toImage();
+    form_->txtQuality->setFocus(Qt::MouseFocusReason);
+    const QImage unfocused = shown->viewport()->grab().toImage();
+    int framed = 0;
+    for (int x = frame.left(); x < std::min(frame.right(), focused.width()); ++x) framed += focused.pixel(x, frame.top()) != unfocused.pixel(x, frame.top());
+    QVERIFY2(framed > frame.width() / 4, qPrintable(QString::number(framed)));
+}
+
+// A screen reader reads every control by its name and kind.
+void MainWindowTest::controlsHaveAccessibleNames() {
+    const std::tuple<QWidget*, QString, QAccessible::Role> controls[] = {
+        {form_->cmdConvert, "Convert", QAccessible::Button}, {form_->cmdExit, "Exit", QAccessible::Button},
+        {form_->cmdAddAll, "Add All", QAccessible::Button}, {form_->cmdRemoveAll, "Remove List", QAccessible::Button},
+        {form_->Dir1, "Folders", QAccessible::List}, {form_->File1, "Bitmap files", QAccessible::List},
+        {form_->Drive1, "Drives", QAccessible::ComboBox}, {form_->List1, "Conversion list", QAccessible::List},
+        {form_->txtQuality, "JPEG quality in %", QAccessible::EditableText},
+        {form_->chkKill, "Delete BMP files after converting", QAccessible::CheckBox},
+        {form_->lblStatus, "Status", QAccessible::StaticText}};
+    for (const auto& [control, name, role] : controls) {
+        const QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(control);
+        // A drop-down box's name is its selection on Linux; a label relation names it.
+        const auto labels = reader->relations(QAccessible::Label);
+        const bool box = qobject_cast<QComboBox*>(control);
+        QCOMPARE((box && !labels.isEmpty() ? labels.first().first : reader)->text(QAccessible::Name), name);
+        QCOMPARE(reader->role(), role);
+    }
+    form_->setStatus(QStringLiteral("3 Added successfully"));  // and the status line's text after its name
+    QCOMPARE(QAccessible::queryAccessibleInterface(form_->lblStatus)->text(QAccessible::Description), QStringLiteral("3 Added successfully"));
 }
 
 QTEST_MAIN(MainWindowTest)

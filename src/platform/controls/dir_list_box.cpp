@@ -29,7 +29,7 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         QStyleOptionViewItem indented = option;
         indented.rect.setLeft(option.rect.left() + indent(option, index));
-        QStyledItemDelegate::paint(painter, indented, index);
+        OneLineNames::paint(painter, indented, index);
     }
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         return QStyledItemDelegate::sizeHint(option, index) + QSize(indent(option, index), 0);

@@ -57,6 +57,11 @@ void FileListBox::mouseDoubleClickEvent(QMouseEvent* event) {
     emit DblClick();
 }
 
+void FileListBox::paintEvent(QPaintEvent* event) {
+    QListWidget::paintEvent(event);
+    paintFocusWhenEmpty(this);
+}
+
 void FileListBox::keyPressEvent(QKeyEvent* event) {
     const int key = event->key();
     if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {

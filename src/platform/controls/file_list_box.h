@@ -34,6 +34,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     // Enter or Space on the current file does what a double-click on it does.
     void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     QString path_;

@@ -1,11 +1,15 @@
 #include "fit_to_text.h"
 
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStyle>
+#include <algorithm>
+#include <cmath>
 
 QSize textNeed(const QWidget* control) {
     const QFontMetrics line(control->font());
@@ -30,4 +34,20 @@ QSize growFitToText(QWidget* control) {
     const QSize growth = (textNeed(control) - control->size()).expandedTo(QSize(0, 0));
     control->resize(control->size() + growth);
     return growth;
+}
+
+double fontScale(const QWidget* control) {
+    QImage design(1, 1, QImage::Format_Mono);
+    design.setDotsPerMeterX(3780);  // 96 dpi
+    design.setDotsPerMeterY(3780);
+    const double lines =
+        static_cast<double>(QFontMetrics(control->font()).height()) / QFontMetrics(control->font(), &design).height();
+    return std::max({1.0, lines, control->logicalDpiY() / 96.0});
+}
+
+int scaledLength(int pixels, double scale) { return static_cast<int>(std::ceil(pixels * scale - 1e-9)); }
+
+int rowsGrowth(const QAbstractScrollArea* list, double scale) {
+    const int inside = list->height() - 2 * list->frameWidth();
+    return scaledLength(inside, scale) - inside;
 }

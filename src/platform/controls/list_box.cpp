@@ -97,6 +97,11 @@ void ListBox::mouseDoubleClickEvent(QMouseEvent* event) {
     emit DblClick();
 }
 
+void ListBox::paintEvent(QPaintEvent* event) {
+    QListWidget::paintEvent(event);
+    paintFocusWhenEmpty(this);
+}
+
 void ListBox::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Delete && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         emit DeleteKey();
