@@ -46,8 +46,9 @@ QStringList expandFolders(const QStringList& paths) {
             continue;
         }
         const QString folder = QDir::cleanPath(path);
-        for (const QString& name : QDir(folder).entryList({QStringLiteral("*.bmp")}, QDir::Files, QDir::Name | QDir::IgnoreCase))
-            files << joinPath(folder, name);
+        QStringList names = QDir(folder).entryList({QStringLiteral("*.bmp")}, QDir::Files, QDir::Unsorted);
+        sortNames(names);  // in the file list's order, as Add All queues them
+        for (const QString& name : names) files << joinPath(folder, name);
     }
     return files;
 }
