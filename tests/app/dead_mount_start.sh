@@ -17,9 +17,9 @@ done
 [ -n "$python" ] || { echo "skipped: python3-fusepy is not installed"; exit 77; }
 work=$(mktemp -d)
 dead="$work/dead"
-daemon="" window=""
+daemon="" window="" second=""
 cleanup() {
-    [ -z "$window" ] || kill -9 "$window" 2> /dev/null
+    for started in $window $second; do kill -9 "$started" 2> /dev/null; done
     [ -z "$daemon" ] || { kill -9 "$daemon" 2> /dev/null; wait "$daemon" 2> /dev/null; }
     if grep -qF " $dead " /proc/self/mountinfo; then
         fusermount3 -u -z "$dead" 2> /dev/null || fusermount -u -z "$dead" 2> /dev/null || umount -l "$dead"
@@ -55,8 +55,8 @@ printf 'Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Co
     "$dead/photos" > "$work/config/pellicor/registry.reg"
 : > "$work/start/one.bmp"
 cd "$work/start"
-run() {
-    env -u DISPLAY -u WAYLAND_DISPLAY -u PELLICOR_REGISTRY_FILE QT_QPA_PLATFORM=offscreen HOME="$work" \
+run() {  # in the background only: $! is then the program itself
+    exec env -u DISPLAY -u WAYLAND_DISPLAY -u PELLICOR_REGISTRY_FILE QT_QPA_PLATFORM=offscreen HOME="$work" \
         XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run" "$@"
 }
 begun=$(date +%s%N)
@@ -71,7 +71,14 @@ until find "$work/run" -type s | grep -q .; do
 done
 echo "window up after $((($(date +%s%N) - begun) / 1000000)) ms beside a dead mount"
 # A second start hands a file over: the window's event loop answers.
-run timeout -s KILL 20 "$program" "$work/start/one.bmp" > "$work/second.log" 2>&1 ||
-    { echo "the window did not take a file handed to it: $(cat "$work/second.log")"; exit 1; }
+run "$program" "$work/start/one.bmp" > "$work/second.log" 2>&1 &
+second=$!
+n=0
+while kill -0 "$second" 2> /dev/null; do
+    n=$((n + 1)); [ $n -lt 200 ] || { echo "the window did not take a file handed to it in 20 seconds"; exit 1; }
+    sleep 0.1
+done
+wait "$second" || { echo "the window did not take a file handed to it: $(cat "$work/second.log")"; exit 1; }
+second=""
 kill -0 "$window" || { echo "the window went"; exit 1; }
 echo "the window took a file handed over"

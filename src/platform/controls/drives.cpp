@@ -9,7 +9,7 @@
 #include <QMap>
 #include <QSet>
 #include <QSocketNotifier>
-#include <QStorageInfo>
+#include <QDirIterator>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
@@ -19,6 +19,10 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -54,6 +58,7 @@ struct Mount {
     QByteArray id;  // unique per mount, so another medium in the same place is asked afresh
     QString root;
     QByteArray type;
+    QByteArray device;
 };
 
 // A field of the mount table: space, tab, line break and backslash come as \ooo.
@@ -74,13 +79,14 @@ QByteArray unescaped(const QByteArray& field) {
 // The kernel's own table, read without asking any file system: it never blocks.
 QList<Mount> mountTable() {
     QFile file(QStringLiteral("/proc/self/mountinfo"));
-    if (!file.open(QIODevice::ReadOnly)) return {{"", QStringLiteral("/"), "rootfs"}};
+    if (!file.open(QIODevice::ReadOnly)) return {{"", QStringLiteral("/"), "rootfs", ""}};
     QList<Mount> mounts;
     for (const QByteArray& line : file.readAll().split('\n')) {
         const QList<QByteArray> fields = line.split(' ');
         const qsizetype separator = fields.indexOf("-", 6);
         if (separator < 0 || separator + 1 >= fields.size()) continue;
-        mounts.append({fields[0], QFile::decodeName(unescaped(fields[4])), unescaped(fields[separator + 1])});
+        mounts.append({fields[0], QFile::decodeName(unescaped(fields[4])), unescaped(fields[separator + 1]),
+                       unescaped(fields.value(separator + 2))});
     }
     return mounts;
 }
@@ -127,21 +133,68 @@ const std::shared_ptr<Probes>& probes() {
     return shared;
 }
 
-// Asks a file system for its size and label, unless a question to it is
-// still out: a mount that hangs holds one thread, never more. Lock held.
+// The label udev gives a device, found without asking its file system.
+QString labelOf(const QByteArray& device) {
+    if (!device.startsWith("/dev/")) return {};
+    const QString target = QFileInfo(QFile::decodeName(device)).canonicalFilePath();
+    QDirIterator links(QStringLiteral("/dev/disk/by-label"), QDir::System | QDir::Files);
+    while (links.hasNext()) {
+        const QString link = links.next();
+        if (QFileInfo(link).canonicalFilePath() != target) continue;
+        QByteArray name = QFile::encodeName(links.fileName());
+        for (qsizetype i = name.indexOf("\\x"); i >= 0 && i + 3 < name.size(); i = name.indexOf("\\x", i + 1))
+            name.replace(i, 4, QByteArray(1, static_cast<char>(name.mid(i + 2, 2).toInt(nullptr, 16))));
+        return QFile::decodeName(name);
+    }
+    return {};
+}
+
+// Asked in a child process: a thread stuck in a file system whose server has
+// gone cannot be killed, and would keep the program (and its window) from
+// ending. A stuck child holds nothing of ours. Only system calls after fork().
+Answer askInChild(const QByteArray& root) {
+    Answer answer;
+    int pipe[2];
+    if (::pipe2(pipe, O_CLOEXEC) != 0) return answer;
+    struct Said {
+        qint64 bytes;
+        bool readable;
+    } said{0, false};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Nothing of ours held, not even the output, should the child never end.
+        if (pipe[1] > 0) ::close_range(0, static_cast<unsigned>(pipe[1]) - 1, 0);
+        ::close_range(static_cast<unsigned>(pipe[1]) + 1, ~0U, 0);
+        struct statfs volume {};
+        struct stat folder {};
+        if (::statfs(root.constData(), &volume) == 0)
+            said.bytes = static_cast<qint64>(volume.f_blocks) * (volume.f_frsize != 0 ? volume.f_frsize : volume.f_bsize);
+        said.readable = ::stat(root.constData(), &folder) == 0 && S_ISDIR(folder.st_mode) && ::access(root.constData(), R_OK | X_OK) == 0;
+        const ssize_t written = ::write(pipe[1], &said, sizeof said);
+        ::_exit(written == sizeof said ? 0 : 1);
+    }
+    ::close(pipe[1]);
+    if (child > 0) {
+        if (::read(pipe[0], &said, sizeof said) == sizeof said) answer = {said.bytes, QString(), said.readable};
+        ::waitpid(child, nullptr, 0);
+    }
+    ::close(pipe[0]);
+    return answer;
+}
+
+// Asks a file system for its size, unless a question to it is still out: a
+// mount that hangs holds one child and one thread, never more. Lock held.
 void ask(const Mount& mount) {
     Probes& p = *probes();
     if (p.asking.contains(mount.id)) return;
     p.asking.insert(mount.id, Clock::now());
     try {
-        std::thread([shared = probes(), id = mount.id, root = mount.root] {
-            const QStorageInfo volume(root);
-            const QFileInfo folder(root);
-            Answer answer{volume.isValid() && volume.isReady() ? volume.bytesTotal() : 0, volume.name(),
-                          folder.isDir() && folder.isReadable()};
+        std::thread([shared = probes(), mount] {
+            Answer answer = askInChild(QFile::encodeName(mount.root));
+            answer.label = labelOf(mount.device);
             const std::lock_guard<std::mutex> held(shared->lock);
-            shared->answers.insert(id, answer);
-            shared->asking.remove(id);
+            shared->answers.insert(mount.id, answer);
+            shared->asking.remove(mount.id);
             ++shared->generation;
             shared->answered.notify_all();
         }).detach();
