@@ -11,6 +11,13 @@
 #include <QDir>
 
 void frmMain::Drive1_Change() {
+    // A drive that goes during a run is the run's to report; the window
+    // follows when the run ends.
+    if (isConverting()) {
+        connect(this, &frmMain::runEnded, this, &frmMain::Drive1_Change,
+                static_cast<Qt::ConnectionType>(Qt::UniqueConnection | Qt::SingleShotConnection));
+        return;
+    }
     const QString drive = Drive1->Drive();
     try {
         Dir1->setDrive(drive);  // Dir1_Change completes the chain

@@ -1,6 +1,7 @@
 // Start-up and shut-down: the settings restored at load and saved at unload.
 #include "dir_list_box.h"
 #include "drive_list_box.h"
+#include "drives.h"
 #include "form_runtime.h"
 #include "frmMain.h"
 #include "list_box.h"
@@ -52,7 +53,7 @@ void frmMain::Form_Load() {
     }
     txtQuality->setText(read("Quality", "75").toString());
     try {
-        Dir1->setPath(sFilePath);
+        if (driveAnswers(sFilePath)) Dir1->setPath(sFilePath);  // a share gone dead would hang the start
     } catch (const RuntimeError&) {
     }
     try {

@@ -35,6 +35,8 @@ private slots:
     void namesInTheFileManagersOrder_data();
     void namesInTheFileManagersOrder();
     void aDriveThatVanishesFallsBackToTheRoot();
+    void drivesThatGoOrStopAnswering_data();
+    void drivesThatGoOrStopAnswering();
     void enterOpensAFolder();
     void namesWithLineBreaksTakeOneRow();
 
@@ -221,6 +223,48 @@ void FolderBrowserTest::aDriveThatVanishesFallsBackToTheRoot() {
     QCOMPARE(form_->Drive1->Drive(), QStringLiteral("/"));
     QCOMPARE(form_->Dir1->Path(), QStringLiteral("/"));
     QCOMPARE(sFilePath, QStringLiteral("/"));
+}
+
+void FolderBrowserTest::drivesThatGoOrStopAnswering_data() {
+    QTest::addColumn<int>("gone");  // the drive unmounted, or -1
+    QTest::addColumn<bool>("answering");  // the stick's file system
+    QTest::addColumn<bool>("inARun");  // the mount table changes while a run's box is up
+    QTest::addColumn<bool>("fallsBack");
+    QTest::newRow("the shown drive goes") << 2 << true << false << true;
+    QTest::newRow("another drive goes") << 1 << true << false << false;
+    QTest::newRow("the shown drive goes during a run") << 2 << true << true << true;
+    QTest::newRow("the shown drive stops answering") << -1 << false << false << false;
+}
+
+// Noticed without opening the drive list; a stick plugged in is listed.
+void FolderBrowserTest::drivesThatGoOrStopAnswering() {
+    QFETCH(int, gone);
+    QFETCH(bool, answering);
+    QFETCH(bool, inARun);
+    QFETCH(bool, fallsBack);
+    form_->Dir1->setPath(path("stick"));
+    const auto change = [&] {
+        drives_[2].answering = answering;
+        if (gone >= 0) drives_.removeAt(gone);
+        drives_.append({path("camera/Empty"), "New"});
+        emit DriveWatch::instance().changed();
+    };
+    setMsgBoxHook([&](const QString& prompt, int, const QString&) {
+        messages_ << prompt + (form_->isConverting() ? " (during the run)" : "");
+        if (form_->isConverting()) change();
+    });
+    if (inARun) {
+        form_->List1->AddItem(path("stick/missing.bmp"));
+        form_->cmdConvert_Click();
+    } else {
+        change();
+    }
+    const QString said = "The selected drive is not available.";
+    QCOMPARE(messages_.filter(said), fallsBack ? QStringList{said} : QStringList{});
+    QCOMPARE(form_->Drive1->Drive(), fallsBack ? QStringLiteral("/") : path("stick"));
+    QCOMPARE(form_->Dir1->Path(), fallsBack ? QStringLiteral("/") : path("stick"));
+    QCOMPARE(form_->Drive1->currentText().endsWith("(not answering)"), !answering);
+    QVERIFY(form_->Drive1->findText(path("camera/Empty") + " [New]") >= 0);
 }
 
 void FolderBrowserTest::enterOpensAFolder() {

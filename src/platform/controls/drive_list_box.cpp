@@ -3,18 +3,31 @@
 #include "drives.h"
 #include "form_runtime.h"
 
+namespace {
+
+constexpr int kTextRole = Qt::UserRole + 1;  // the drive's text; the role of its root is Qt::UserRole
+
+}  // namespace
+
 DriveListBox::DriveListBox(QWidget* parent) : QComboBox(parent) {
     listDrives();
     connect(this, &QComboBox::currentIndexChanged, this, [this] {
-        if (!filling_) emit Change();
+        if (!filling_) change();
     });
+    connect(&DriveWatch::instance(), &DriveWatch::changed, this, &DriveListBox::drivesChanged);
 }
+
+QString DriveListBox::Drive() const { return currentData(kTextRole).toString(); }
 
 bool DriveListBox::listDrives() {
     const QString selected = currentData().toString();
     filling_ = true;
     clear();
-    for (const DriveInfo& drive : drives()) addItem(drive.text(), drive.root);
+    for (const DriveInfo& drive : drives()) {
+        addItem(drive.answering ? drive.text() : drive.text() + QStringLiteral("  (not answering)"), drive.root);
+        setItemData(count() - 1, drive.text(), kTextRole);
+        if (!drive.answering) setItemData(count() - 1, palette().color(QPalette::Disabled, QPalette::Text), Qt::ForegroundRole);
+    }
     const int again = findData(selected);
     setCurrentIndex(again >= 0 ? again : -1);
     filling_ = false;
@@ -22,7 +35,7 @@ bool DriveListBox::listDrives() {
 }
 
 void DriveListBox::setDrive(const QString& text) {
-    int index = findText(text);
+    int index = findData(text, kTextRole);
     if (index < 0) {
         DriveInfo holder;
         if (driveOf(text, &holder)) index = findData(holder.root);
@@ -36,9 +49,25 @@ void DriveListBox::setDrive(const QString& text) {
     setCurrentIndex(index);  // raises Change only when the selection moves
 }
 
+void DriveListBox::change() {
+    const bool outer = !std::exchange(changing_, true);
+    emit Change();
+    if (!outer) return;
+    changing_ = false;
+    if (std::exchange(stale_, false)) drivesChanged();
+}
+
+void DriveListBox::drivesChanged() {
+    if (changing_) {
+        stale_ = true;
+        return;
+    }
+    if (!listDrives()) change();
+}
+
 void DriveListBox::showPopup() {
     if (!listDrives()) {
-        emit Change();
+        change();
         return;
     }
     QComboBox::showPopup();

@@ -1,5 +1,6 @@
 // The drive list: one entry per mounted, user-facing file system, shown by
-// its root path and " [label]" where it has one.
+// its root path and " [label]" where it has one; a drive that does not answer
+// is greyed and says so.
 #pragma once
 
 #include <QComboBox>
@@ -10,8 +11,8 @@ class DriveListBox : public QComboBox {
 public:
     explicit DriveListBox(QWidget* parent = nullptr);
 
-    // The selected entry's text.
-    QString Drive() const { return currentText(); }
+    // The selected drive's text (without the note of a drive that does not answer).
+    QString Drive() const;
     // Selects the drive named by a drive text, or the drive that holds a
     // path; Change follows at once when the selection changes. A text no
     // drive matches is run-time error 68.
@@ -28,5 +29,11 @@ protected:
 private:
     // Re-reads the drives; false when the selected one is gone.
     bool listDrives();
+    // The mount table changed, or a drive answered late: listed afresh, and
+    // Change follows when the shown drive has gone.
+    void drivesChanged();
+    void change();
     bool filling_ = false;
+    bool changing_ = false;  // inside Change: a change of the drives waits until it returns
+    bool stale_ = false;
 };
