@@ -97,7 +97,7 @@ void frmMain::cmdConvert_Click() {
         return;
     }
     if (converting_) return;
-    if (freshKeys_ == nullptr && windowHandle() != nullptr) freshKeys_ = new FreshKeys(windowHandle(), true);
+    if (freshKeys_ == nullptr && windowHandle() != nullptr) freshKeys_ = new FreshKeys(windowHandle());
     // Keys held into the run and out of it are not the window's after it.
     if (freshKeys_ != nullptr) freshKeys_->forget();
     const InputDropped noInput(this);

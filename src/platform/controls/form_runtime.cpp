@@ -39,41 +39,17 @@ MsgBoxAnswer& msgBoxAnswer() {
 
 int currentPointer = vbDefault;
 
-// Keys reach the box only once it is active: before, they went to the window
-// it covers (or the box before it), whatever order Qt reads them in.
-class AnsweringBox : public QMessageBox {
-public:
-    using QMessageBox::QMessageBox;
-    int run() {
-        create();
-        FreshKeys keys(windowHandle(), false);
-        keys_ = &keys;
-        if (isActiveWindow()) keys.arm();
-        return exec();
-    }
-
-protected:
-    bool event(QEvent* e) override {
-        if (e->type() == QEvent::WindowActivate && keys_ != nullptr) keys_->arm();
-        return QMessageBox::event(e);
-    }
-
-private:
-    FreshKeys* keys_ = nullptr;
-};
-
 }  // namespace
 
-FreshKeys::FreshKeys(QWindow* window, bool armed) : QObject(window), armed_(armed) {
-    if (window != nullptr) window->installEventFilter(this);
-}
+FreshKeys::FreshKeys(QWindow* window) : QObject(window), window_(window) { window->installEventFilter(this); }
 
 bool FreshKeys::eventFilter(QObject*, QEvent* event) {
     const QEvent::Type type = event->type();
     if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride) return false;
     const auto* key = static_cast<QKeyEvent*>(event);
     const int code = key->nativeScanCode() != 0 ? static_cast<int>(key->nativeScanCode()) : key->key() | 1 << 30;
-    bool take = armed_ && (pressed_.contains(code) || (type != QEvent::KeyRelease && !key->isAutoRepeat()));
+    // Keys go to a window only once it is active: before, they were another's.
+    const bool take = window_->isActive() && (pressed_.contains(code) || (type != QEvent::KeyRelease && !key->isAutoRepeat()));
     if (take && type == QEvent::KeyPress && !key->isAutoRepeat()) pressed_.insert(code);
     if (take && type == QEvent::KeyRelease && !key->isAutoRepeat()) pressed_.remove(code);
     if (take) return false;
@@ -95,9 +71,11 @@ int MsgBox(const QString& prompt, int style, const QString& title) {
                                    : iconStyle == vbQuestion    ? QMessageBox::Question
                                                                 : QMessageBox::NoIcon;
     QWidget* owner = msgBoxOwner() ? msgBoxOwner().data() : QApplication::activeWindow();
-    AnsweringBox box(icon, title, prompt, yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, owner);
+    QMessageBox box(icon, title, prompt, yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, owner);
     if (yesNo) box.setDefaultButton(secondDefault ? QMessageBox::No : QMessageBox::Yes);
-    const int answer = box.run();
+    box.winId();  // its window, to watch
+    new FreshKeys(box.windowHandle());
+    const int answer = box.exec();
     return !yesNo ? vbOK : answer == QMessageBox::Yes ? vbYes : vbNo;
 }
 

@@ -42,11 +42,9 @@ int MsgBox(const QString& prompt, int style, const QString& title);
 
 // Lets a window take a key's repeats and release only after it took the key's
 // own press: a key held from before (into a box, out of a run) does nothing.
-// Keys before arm() go entirely.
 class FreshKeys : public QObject {
 public:
-    FreshKeys(QWindow* window, bool armed);
-    void arm() { armed_ = true; }
+    explicit FreshKeys(QWindow* window);
     // Keys pressed so far count as pressed before.
     void forget() { pressed_.clear(); }
 
@@ -54,7 +52,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    bool armed_;
+    QWindow* window_;
     QSet<int> pressed_;  // native scan codes
 };
 // The window the boxes open over, centred on it. The active window will not
