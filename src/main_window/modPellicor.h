@@ -32,10 +32,10 @@ FileTurn ConvertFile(const QString& source, const QString& target, qint32 qualit
 void setRunAside(ConversionRun& run);
 
 // What a run lets through while it waits: the window repaints (a window
-// dragged across it leaves no trace), but no click or key of the user's is
-// carried out, and files handed over by another process wait until the run is over.
-constexpr QEventLoop::ProcessEventsFlags kWhileRunning =
-    QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers;
+// dragged across it leaves no trace) and input arrives, for the run's own
+// filter to drop all but a request to stop; files handed over by another
+// process wait until the run is over.
+constexpr QEventLoop::ProcessEventsFlags kWhileRunning = QEventLoop::ExcludeSocketNotifiers;
 
 constexpr const char* kErrorTitle = "Err encountered!";
 

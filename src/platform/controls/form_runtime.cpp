@@ -41,15 +41,14 @@ int currentPointer = vbDefault;
 
 }  // namespace
 
-FreshKeys::FreshKeys(QWindow* window) : QObject(window), window_(window) { window->installEventFilter(this); }
+FreshKeys::FreshKeys(QWindow* window) : QObject(window) { window->installEventFilter(this); }
 
 bool FreshKeys::eventFilter(QObject*, QEvent* event) {
     const QEvent::Type type = event->type();
     if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride) return false;
     const auto* key = static_cast<QKeyEvent*>(event);
     const int code = key->nativeScanCode() != 0 ? static_cast<int>(key->nativeScanCode()) : key->key() | 1 << 30;
-    // Keys go to a window only once it is active: before, they were another's.
-    const bool take = window_->isActive() && (pressed_.contains(code) || (type != QEvent::KeyRelease && !key->isAutoRepeat()));
+    const bool take = pressed_.contains(code) || (type != QEvent::KeyRelease && !key->isAutoRepeat());
     if (take && type == QEvent::KeyPress && !key->isAutoRepeat()) pressed_.insert(code);
     if (take && type == QEvent::KeyRelease && !key->isAutoRepeat()) pressed_.remove(code);
     if (take) return false;

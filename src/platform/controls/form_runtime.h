@@ -52,7 +52,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QWindow* window_;
     QSet<int> pressed_;  // native scan codes
 };
 // The window the boxes open over, centred on it. The active window will not
