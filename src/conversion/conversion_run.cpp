@@ -176,6 +176,11 @@ void ConversionRun::State::name(int k, ImageResult& result, EntryReport& report)
     }
     report.converted = result.outcome == ImageOutcome::Written;
     report.failure = failureText(result, sources[k], target);
+    if (result.outcome == ImageOutcome::CannotSave && result.why.isEmpty()) {
+        const int e = result.osError;
+        report.targetLost = e == ENOSPC || e == EDQUOT || e == EROFS || e == ENODEV || e == ENXIO || e == EIO ||
+                            (e == ENOENT && !QFileInfo(folderOf(target)).isDir());
+    }
 }
 
 QString ConversionRun::State::deletion(int k, const ImageResult& result, bool durable) const {
@@ -201,7 +206,7 @@ EntryReport ConversionRun::State::turn() {
     if (!stop) ahead->startAhead(k, written);
     ImageWork first = ahead->take(k);
     // Once stopped, only what was under way is finished.
-    if (stop && (!first.isValid() || !first.result().begun)) return EntryReport{k, false, false, {}, {}};
+    if (stop && (!first.isValid() || !first.result().begun)) return EntryReport{k, false, false, {}, {}, false};
 
     // The entry in its turn, and with --delete the finished ones after it.
     std::vector<std::pair<int, ImageResult>> group;
@@ -221,7 +226,7 @@ EntryReport ConversionRun::State::turn() {
     std::vector<EntryReport> reports;
     std::vector<std::size_t> toDelete;
     for (auto& [j, result] : group) {
-        EntryReport report{j, true, false, {}, {}};
+        EntryReport report{j, true, false, {}, {}, false};
         name(j, result, report);
         if (report.converted && settings.deleteSources && isBitmapName(sources[j])) toDelete.push_back(reports.size());
         reports.push_back(report);
@@ -266,5 +271,9 @@ QFuture<EntryReport> ConversionRun::next() {
 }
 
 void ConversionRun::stop() { d_->askedToStop = 1; }
+
+QFuture<void> ConversionRun::setAside() {
+    return QtConcurrent::run(&d_->thread, [state = d_.get()] { state->ahead->dropAll(); });
+}
 
 std::size_t ConversionRun::peakBytes() const { return d_->ahead->peakBytes(); }

@@ -41,6 +41,9 @@ struct EntryReport {
     QString failure;
     // "Cannot delete file X" and on a second line why; empty when not asked or done.
     QString deletion;
+    // The save failed because the target's medium takes nothing more: full,
+    // read-only, gone, or its folder gone. The next entries would fail alike.
+    bool targetLost = false;
 };
 
 class ConversionRun {
@@ -58,6 +61,10 @@ public:
     // No entry is started from now on; those already under way still have
     // their turns, and the first entry not begun reports that it was not started.
     void stop();
+    // Waits for the work ahead and throws its unnamed JPEGs away, so that no
+    // file of the run stays open while the caller waits (on a box, say); it
+    // is done again in the entries' turns. Call between turns.
+    QFuture<void> setAside();
     // The most bytes the work ahead held at once (for benchmarks and tests).
     std::size_t peakBytes() const;
 

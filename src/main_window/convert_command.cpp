@@ -14,9 +14,11 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTimer>
 
 namespace {
@@ -25,28 +27,37 @@ constexpr int kPaintEveryMs = 40;
 
 // While a run works, input meant for the window is thrown away rather than
 // carried out when it ends (a click on Add All would refill the list with
-// files whose bitmaps are gone). Message boxes of the run take input as usual.
+// files whose bitmaps are gone). Message boxes of the run take input as usual;
+// Escape, Exit and the close box ask whether to stop.
 class InputDropped : public QObject {
 public:
-    InputDropped() { qApp->installEventFilter(this); }
+    explicit InputDropped(frmMain* form) : form_(form) { qApp->installEventFilter(this); }
     ~InputDropped() override {
-        // What queued up during the run arrives now, and goes.
+        // What the window system holds from the run arrives now, and goes.
+        QGuiApplication::sync();
         QCoreApplication::processEvents(QEventLoop::ExcludeSocketNotifiers);
         qApp->removeEventFilter(this);
     }
 
 protected:
-    bool eventFilter(QObject*, QEvent* event) override {
+    bool eventFilter(QObject* watched, QEvent* event) override {
         if (QApplication::activeModalWidget() != nullptr) return false;
         switch (event->type()) {
+        case QEvent::KeyPress: {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (key->key() == Qt::Key_Escape && !key->isAutoRepeat())
+                QTimer::singleShot(0, form_, &frmMain::askToStop);
+            return true;
+        }
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
+            // Exit asks to stop, as the close box does; the window hands it its clicks.
+            return watched->isWidgetType() && watched != static_cast<QObject*>(form_->cmdExit);
         case QEvent::MouseButtonDblClick:
         case QEvent::NonClientAreaMouseButtonPress:
         case QEvent::NonClientAreaMouseButtonRelease:
         case QEvent::NonClientAreaMouseButtonDblClick:
         case QEvent::Wheel:
-        case QEvent::KeyPress:
         case QEvent::KeyRelease:
         case QEvent::ShortcutOverride:
         case QEvent::Shortcut:
@@ -57,15 +68,26 @@ protected:
         case QEvent::TouchBegin:
         case QEvent::TouchUpdate:
         case QEvent::TouchEnd:
-        case QEvent::Close:
             return true;
         default:
             return false;
         }
     }
+
+private:
+    frmMain* form_;
 };
 
 }  // namespace
+
+void frmMain::askToStop() {
+    if (run_ == nullptr || askingToStop_) return;
+    askingToStop_ = true;
+    const int answer = MsgBox(QStringLiteral("Stop converting after this file?"), vbYesNo | vbQuestion | vbDefaultButton2,
+                              QStringLiteral("Pellicor"));
+    askingToStop_ = false;
+    if (answer == vbYes && run_ != nullptr) run_->stop();
+}
 
 void frmMain::cmdConvert_Click() {
     // A quality that is no number stops the run before anything happens.
@@ -74,8 +96,13 @@ void frmMain::cmdConvert_Click() {
         ReportConversionError(qualityRefusal(txtQuality->text()));
         return;
     }
-    const InputDropped noInput;
+    if (converting_) return;
+    if (freshKeys_ == nullptr && windowHandle() != nullptr) freshKeys_ = new FreshKeys(windowHandle());
+    // Keys held into the run and out of it are not the window's after it.
+    if (freshKeys_ != nullptr) freshKeys_->forget();
+    const InputDropped noInput(this);
     converting_ = true;
+    Timer1_Timer();
     setMousePointer(vbHourglass);
     setStatus(QString::number(List1->count()) + QStringLiteral(" Converted successfully"));
 
@@ -86,6 +113,7 @@ void frmMain::cmdConvert_Click() {
         entries.append({entry, jpegNameOf(entry)});
     }
     ConversionRun run(entries, RunSettings{*quality, deleteSources});
+    run_ = &run;
 
     // The user watches the remaining entries move up from the top, and the bar fill.
     List1->scrollToTop();
@@ -96,25 +124,51 @@ void frmMain::cmdConvert_Click() {
     prgRun->setVisible(!entries.isEmpty());
     QCoreApplication::processEvents(kWhileRunning);
 
+    // The entries done go from the list together when it paints: one at a
+    // time, a long list spends every paint laying itself out again.
+    int done = 0;
+    const auto removeDone = [this, &done] {
+        if (done > 0) List1->model()->removeRows(0, done);
+        done = 0;
+    };
+    const bool uniform = List1->uniformItemSizes();
+    List1->setUniformItemSizes(true);
+
     int converted = 0;
     int failed = 0;
+    bool stopped = false;
     QElapsedTimer sincePaint;
     sincePaint.start();
     for (int k = 0; k < run.size(); ++k) {
-        const bool ok = ConvertFile(entries[k].source, entries[k].target, *quality, deleteSources, &run);
-        ++(ok ? converted : failed);
-        delete List1->takeItem(0);
+        const FileTurn turn = ConvertFile(entries[k].source, entries[k].target, *quality, deleteSources, &run, removeDone);
+        if (!turn.started) {
+            stopped = true;
+            break;
+        }
+        ++(turn.converted ? converted : failed);
+        if (turn.stop) run.stop();
+        ++done;
         prgRun->setValue(k + 1);
         if (sincePaint.elapsed() >= kPaintEveryMs) {
+            removeDone();
             QCoreApplication::processEvents(kWhileRunning);
             sincePaint.restart();
         }
     }
+    removeDone();
+    List1->setUniformItemSizes(uniform);
+    run_ = nullptr;
     prgRun->hide();
     converting_ = false;
+    Timer1_Timer();
     File1->Refresh();
     setMousePointer(vbDefault);
-    if (failed > 0)
+    const int left = List1->count();
+    if (stopped && failed > 0)
+        setStatus(QStringLiteral("%1 Converted successfully, %2 Failed, stopped; %3 left").arg(converted).arg(failed).arg(left));
+    else if (stopped)
+        setStatus(QStringLiteral("%1 Converted successfully, stopped; %2 left in the list").arg(converted).arg(left));
+    else if (failed > 0)
         setStatus(QStringLiteral("%1 Converted successfully, %2 Failed").arg(converted).arg(failed));
     emit runEnded();
     // Once the run's work is gone, the buffers kept for its next pictures go too.

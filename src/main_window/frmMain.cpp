@@ -257,7 +257,13 @@ void frmMain::showEvent(QShowEvent* event) {
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
-    if (!isConverting()) emit closing();
+    // A run ends only between files, and only when the user says so.
+    if (converting_) {
+        event->ignore();
+        QTimer::singleShot(0, this, &frmMain::askToStop);
+        return;
+    }
+    emit closing();
     Form_Unload();
     QWidget::closeEvent(event);
 }
@@ -279,7 +285,8 @@ void frmMain::Timer1_Timer() {
         }
         button->setEnabled(enabled);
     };
-    enable(cmdConvert, queued);
-    enable(cmdRemoveAll, queued);
-    enable(cmdAddAll, File1->ListCount() != 0);
+    // During a run they would do nothing: they look it.
+    enable(cmdConvert, queued && !converting_);
+    enable(cmdRemoveAll, queued && !converting_);
+    enable(cmdAddAll, File1->ListCount() != 0 && !converting_);
 }

@@ -5,7 +5,9 @@
 #include <QWidget>
 #include <array>
 
+class ConversionRun;
 class DirListBox;
+class FreshKeys;
 class DriveListBox;
 class FileListBox;
 class ListBox;
@@ -86,6 +88,9 @@ public:
     void setStatus(const QString& text);
     // True while Convert works through the list.
     bool isConverting() const { return converting_; }
+    // During a run: asks whether to stop it after the file in hand (Escape,
+    // Exit and the close box come here).
+    void askToStop();
 
 signals:
     void statusWritten(const QString& text);
@@ -115,4 +120,7 @@ private:
     void AddFileToList(ListBox& list, const QString& entry);  // conversion_list/
     void ShowListItemTip(QWidget* control, double y);
     bool converting_ = false;
+    ConversionRun* run_ = nullptr;  // the run under way
+    bool askingToStop_ = false;
+    FreshKeys* freshKeys_ = nullptr;  // on the window once it has run
 };

@@ -11,13 +11,14 @@ QString sFilePath;
 
 namespace {
 
-EntryReport waitPainting(const QFuture<EntryReport>& turn) {
-    QFutureWatcher<EntryReport> watcher;
+template <typename T>
+QFuture<T> waitPainting(const QFuture<T>& future) {
+    QFutureWatcher<T> watcher;
     QEventLoop loop;
     QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
-    watcher.setFuture(turn);
-    if (!turn.isFinished()) loop.exec(kWhileRunning);
-    return turn.result();
+    watcher.setFuture(future);
+    if (!future.isFinished()) loop.exec(kWhileRunning);
+    return future;
 }
 
 }  // namespace
@@ -28,16 +29,29 @@ QString qualityRefusal(const QString& text) {
     return QStringLiteral("Quality is not a number: ") + shown;
 }
 
-void ReportConversionError(const QString& prompt) {
-    MsgBox(prompt, vbExclamation, QString::fromLatin1(kErrorTitle));
+int ReportConversionError(const QString& prompt, int style) {
+    const int answer = MsgBox(prompt, style | vbExclamation, QString::fromLatin1(kErrorTitle));
     setMousePointer(vbDefault);
+    return answer;
 }
 
-bool ConvertFile(const QString& source, const QString& target, qint32 quality, bool deleteSource, ConversionRun* run) {
+void setRunAside(ConversionRun& run) { waitPainting(run.setAside()); }
+
+FileTurn ConvertFile(const QString& source, const QString& target, qint32 quality, bool deleteSource, ConversionRun* run,
+                     const std::function<void()>& beforeBox) {
     std::optional<ConversionRun> alone;
     if (run == nullptr) run = &alone.emplace(QList<RunEntry>{{source, target}}, RunSettings{quality, deleteSource});
-    const EntryReport report = waitPainting(run->next());
-    if (!report.failure.isEmpty()) ReportConversionError(report.failure);
+    const EntryReport report = waitPainting(run->next()).result();
+    FileTurn turn{report.started, report.converted, false};
+    if (report.failure.isEmpty() && report.deletion.isEmpty()) return turn;
+    // A stick pulled out or full while a box waits: nothing of the run keeps it busy.
+    setRunAside(*run);
+    if (beforeBox) beforeBox();
+    const bool more = !alone && run->size() > report.index + 1;
+    if (report.targetLost && more)
+        turn.stop = ReportConversionError(report.failure + QStringLiteral("\n\nStop converting?"), vbYesNo) == vbYes;
+    else if (!report.failure.isEmpty())
+        ReportConversionError(report.failure);
     if (!report.deletion.isEmpty()) ReportConversionError(report.deletion);
-    return report.converted;
+    return turn;
 }

@@ -14,6 +14,9 @@ struct DriveInfo;
 // platform/controls/form_runtime.cpp: message boxes, current folders.
 using MsgBoxHook = std::function<void(const QString& prompt, int style, const QString& title)>;
 MsgBoxHook setMsgBoxHook(MsgBoxHook hook);  // returns the previous one, as do the others
+// With a hook, a Yes/No box's answer (else its default button's).
+using MsgBoxAnswer = std::function<int(const QString& prompt, int style)>;
+MsgBoxAnswer setMsgBoxAnswer(MsgBoxAnswer answer);
 using ChDirHook = std::function<bool(const QString& folder)>;  // false: fail
 ChDirHook setChDirHook(ChDirHook hook);
 

@@ -53,6 +53,8 @@ private slots:
     void theWindowTakesNoInputDuringARun();
     void aBitmapAnotherRunDeletedIsNoLongerOneOfOurs();
     void twoSpellingsOnAStickWhoseNamesIgnoreCase();
+    void aRunStopsBetweenFiles_data();
+    void aRunStopsBetweenFiles();
 
 private:
     QString bitmap(const QString& name, int bits = 24, int width = 40, int height = 30);
@@ -383,6 +385,11 @@ void ConversionRunTest::theWindowTakesNoInputDuringARun() {
     });
     form_->cmdConvert_Click();
     QCoreApplication::processEvents();
+    // A key held over from the run reaches nothing after it (File1 would queue its file).
+    form_->File1->setCurrentRow(0);
+    form_->File1->setFocus();
+    QKeyEvent held(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+    QCoreApplication::sendEvent(form_->windowHandle(), &held);
     QCOMPARE(form_->List1->count(), 0);
     QCOMPARE(form_->txtQuality->text(), QStringLiteral("75"));
     QCOMPARE(progress, (QList<int>{0, 1, 2, 3, 4, 5}));
@@ -414,6 +421,55 @@ void ConversionRunTest::twoSpellingsOnAStickWhoseNamesIgnoreCase() {
     convert();
     QCOMPARE(prompts(), QStringList{"Cannot save file " + stick.path() + "/SCAN.jpg\nAnother file of this run has just written it"});
     QCOMPARE(QDir(stick.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"scan.bmp", "scan.jpg"}));
+}
+
+void ConversionRunTest::aRunStopsBetweenFiles_data() {
+    QTest::addColumn<QString>("how");  // what the user does at the first failure's box; "full": every save finds no room
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("status");
+    const QString stopped = QStringLiteral("0 Converted successfully, 1 Failed, stopped; 3 left");
+    QTest::newRow("Escape, Yes") << "Escape" << vbYes << stopped;
+    QTest::newRow("Escape, No") << "Escape" << vbNo << "3 Converted successfully, 1 Failed";
+    QTest::newRow("close box") << "close" << vbYes << stopped;
+    QTest::newRow("Exit") << "Exit" << vbYes << stopped;
+    QTest::newRow("disk full: stop") << "full" << vbYes << stopped;
+    QTest::newRow("disk full: go on") << "full" << vbNo << "0 Converted successfully, 4 Failed";
+}
+
+void ConversionRunTest::aRunStopsBetweenFiles() {
+    QFETCH(QString, how);
+    QFETCH(int, answer);
+    QFETCH(QString, status);
+    QStringList entries{how == "full" ? bitmap("a.bmp") : session_->touch("a.bmp", "no bitmap")};
+    for (const char* name : {"b.bmp", "c.bmp", "d.bmp"}) entries << bitmap(name);
+    queue(entries);
+    int openThere = 0;
+    bool idle = true;  // the buttons that do nothing during a run look it
+    setMsgBoxAnswer([answer](const QString&, int) { return answer; });
+    setMsgBoxHook([&](const QString& prompt, int style, const QString& title) {
+        session_->messages.append({prompt, style, title, 0});
+        if (session_->messages.size() > 1) return;
+        QThread::msleep(100);  // time for the work ahead to have opened its files, were it still going
+        for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::System))
+            openThere += fd.symLinkTarget().startsWith(session_->dir.path());
+        idle = !form_->cmdConvert->isEnabled() && !form_->cmdAddAll->isEnabled() && form_->cmdExit->isEnabled();
+        if (how == "Escape") QTest::keyClick(form_->List1, Qt::Key_Escape);
+        if (how == "close") form_->close();
+        if (how == "Exit") QTest::mouseClick(form_->cmdExit, Qt::LeftButton);
+        QCoreApplication::processEvents();
+    });
+    imaging_fail_writes_after(how == "full" ? 100 : -1);
+    convert();
+    imaging_fail_writes_after(-1);
+    setMsgBoxAnswer({});
+    QCOMPARE(form_->lblStatus->text(), status);
+    QCOMPARE(openThere, 0);
+    QVERIFY(idle && form_->isVisible() && form_->cmdConvert->isEnabled() == status.contains("left"));
+    QCOMPARE(form_->List1->count(), status.contains("left") ? 3 : 0);
+    const QString question = how == "full" ? session_->messages[0].prompt.section('\n', -1) : session_->messages[1].prompt;
+    QCOMPARE(question, how == "full" ? "Stop converting?" : "Stop converting after this file?");
+    for (const QString& bmp : entries.mid(1)) QCOMPARE(QFile::exists(jpegNameOf(bmp)), status.startsWith('3'));
+    QCOMPARE(QDir(session_->dir.path()).entryList(QDir::Hidden | QDir::Files).filter(".jpg").size(), status.startsWith('3') ? 3 : 0);
 }
 
 QTEST_MAIN(ConversionRunTest)

@@ -9,6 +9,7 @@
 #include "drive_list_box.h"
 #include "list_box.h"
 #include "file_list_box.h"
+#include "form_runtime.h"
 #include "test_hooks.h"
 
 #include <QAccessible>
@@ -50,6 +51,8 @@ private slots:
     void listsFrameTheirFocus_data();
     void listsFrameTheirFocus();
     void controlsHaveAccessibleNames();
+    void aBoxTakesOnlyKeysPressedWhileItIsUp_data();
+    void aBoxTakesOnlyKeysPressedWhileItIsUp();
 
 private:
     std::unique_ptr<GuiSession> session_;
@@ -270,6 +273,43 @@ void MainWindowTest::controlsHaveAccessibleNames() {
     }
     form_->setStatus(QStringLiteral("3 Added successfully"));  // and the status line's text after its name
     QCOMPARE(QAccessible::queryAccessibleInterface(form_->lblStatus)->text(QAccessible::Description), QStringLiteral("3 Added successfully"));
+}
+
+void MainWindowTest::aBoxTakesOnlyKeysPressedWhileItIsUp_data() {
+    QTest::addColumn<QString>("keys");  // R: a Return released, A: auto-repeated, P: pressed and released, E: Escape so
+    QTest::addColumn<int>("style");
+    QTest::addColumn<int>("answer");  // 0: the box is still up after them
+    QTest::newRow("release of an earlier press") << "R" << vbExclamation << 0;
+    QTest::newRow("auto-repeat of an earlier press") << "AR" << vbExclamation << 0;
+    QTest::newRow("its own press") << "P" << vbExclamation << vbOK;
+    QTest::newRow("stop question: Return is No") << "P" << (vbYesNo | vbDefaultButton2) << vbNo;
+    QTest::newRow("stop offer: Return is Yes") << "RP" << vbYesNo << vbYes;
+    QTest::newRow("Escape is No") << "E" << vbYesNo << vbNo;
+}
+
+void MainWindowTest::aBoxTakesOnlyKeysPressedWhileItIsUp() {
+    QFETCH(QString, keys);
+    QFETCH(int, style);
+    QFETCH(int, answer);
+    setMsgBoxHook({});
+    bool up = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        QVERIFY(box && QTest::qWaitForWindowActive(box));
+        QTRY_VERIFY(box->isActiveWindow());
+        const auto send = [box](QEvent::Type type, int key, bool repeat) {
+            QKeyEvent event(type, key, Qt::NoModifier, QString(), repeat);
+            QCoreApplication::sendEvent(box->windowHandle(), &event);
+        };
+        for (const QChar c : keys) {
+            const int key = c == 'E' ? Qt::Key_Escape : Qt::Key_Return;
+            if (c != 'R') send(QEvent::KeyPress, key, c == 'A');
+            if (c != 'A') send(QEvent::KeyRelease, key, false);
+        }
+        if ((up = box->isVisible())) send(QEvent::KeyPress, Qt::Key_Escape, false);
+    });
+    const int got = MsgBox(QStringLiteral("Cannot save file x.jpg"), style, QStringLiteral("Err encountered!"));
+    QCOMPARE(up ? 0 : got, answer);
 }
 
 QTEST_MAIN(MainWindowTest)

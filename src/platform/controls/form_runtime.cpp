@@ -7,7 +7,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QWindow>
 #include <QPointer>
 #include <QRegularExpression>
 #include <unistd.h>
@@ -29,24 +32,54 @@ QPointer<QWidget>& msgBoxOwner() {
     return owner;
 }
 
+MsgBoxAnswer& msgBoxAnswer() {
+    static MsgBoxAnswer answer;
+    return answer;
+}
+
 int currentPointer = vbDefault;
 
 }  // namespace
 
-void MsgBox(const QString& prompt, int style, const QString& title) {
+FreshKeys::FreshKeys(QWindow* window) : QObject(window) { window->installEventFilter(this); }
+
+bool FreshKeys::eventFilter(QObject*, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const int code = key->nativeScanCode() != 0 ? static_cast<int>(key->nativeScanCode()) : key->key() | 1 << 30;
+    const bool take = pressed_.contains(code) || (type != QEvent::KeyRelease && !key->isAutoRepeat());
+    if (take && type == QEvent::KeyPress && !key->isAutoRepeat()) pressed_.insert(code);
+    if (take && type == QEvent::KeyRelease && !key->isAutoRepeat()) pressed_.remove(code);
+    if (take) return false;
+    event->accept();  // a shortcut override taken: no shortcut fires
+    return true;
+}
+
+int MsgBox(const QString& prompt, int style, const QString& title) {
+    const bool yesNo = (style & 7) == vbYesNo;
+    const bool secondDefault = (style & 0x300) == vbDefaultButton2;
     if (msgBoxHook()) {
         msgBoxHook()(prompt, style, title);
-        return;
+        if (msgBoxAnswer()) return msgBoxAnswer()(prompt, style);
+        return !yesNo ? vbOK : secondDefault ? vbNo : vbYes;
     }
-    const QMessageBox::Icon icon = style == vbCritical ? QMessageBox::Critical
-                                   : style == vbExclamation ? QMessageBox::Warning
-                                                            : QMessageBox::NoIcon;
+    const int iconStyle = style & 0x70;
+    const QMessageBox::Icon icon = iconStyle == vbCritical      ? QMessageBox::Critical
+                                   : iconStyle == vbExclamation ? QMessageBox::Warning
+                                   : iconStyle == vbQuestion    ? QMessageBox::Question
+                                                                : QMessageBox::NoIcon;
     QWidget* owner = msgBoxOwner() ? msgBoxOwner().data() : QApplication::activeWindow();
-    QMessageBox box(icon, title, prompt, QMessageBox::Ok, owner);
-    box.exec();
+    QMessageBox box(icon, title, prompt, yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, owner);
+    if (yesNo) box.setDefaultButton(secondDefault ? QMessageBox::No : QMessageBox::Yes);
+    box.winId();  // its window, to watch
+    new FreshKeys(box.windowHandle());
+    const int answer = box.exec();
+    return !yesNo ? vbOK : answer == QMessageBox::Yes ? vbYes : vbNo;
 }
 
 MsgBoxHook setMsgBoxHook(MsgBoxHook hook) { return std::exchange(msgBoxHook(), std::move(hook)); }
+MsgBoxAnswer setMsgBoxAnswer(MsgBoxAnswer answer) { return std::exchange(msgBoxAnswer(), std::move(answer)); }
 
 void setMsgBoxOwner(QWidget* owner) { msgBoxOwner() = owner; }
 

@@ -4,10 +4,13 @@
 // tests replace (test_hooks.h), so that no test blocks on a modal box.
 #pragma once
 
+#include <QObject>
+#include <QSet>
 #include <QString>
 #include <optional>
 
 class QWidget;
+class QWindow;
 
 // A run-time error of the platform: a number and its description.
 struct RuntimeError {
@@ -17,16 +20,40 @@ struct RuntimeError {
 constexpr int errDeviceUnavailable = 68;
 constexpr int errPathNotFound = 76;
 
-// Message box styles.
+// Message box styles, added together: buttons, icon, default button.
+constexpr int vbYesNo = 4;
 constexpr int vbCritical = 16;
+constexpr int vbQuestion = 32;
 constexpr int vbExclamation = 48;
+constexpr int vbDefaultButton2 = 256;
+// Answers.
+constexpr int vbOK = 1;
+constexpr int vbYes = 6;
+constexpr int vbNo = 7;
 
 // Mouse pointers.
 constexpr int vbDefault = 0;
 constexpr int vbHourglass = 11;
 
-// Shows a modal box with one OK button; its answer is not used.
-void MsgBox(const QString& prompt, int style, const QString& title);
+// Shows a modal box (one OK button unless vbYesNo) and gives its answer. It
+// answers only keys pressed while it is up and active: the auto-repeat or
+// release of a key that answered the box before it is not its answer.
+int MsgBox(const QString& prompt, int style, const QString& title);
+
+// Lets a window take a key's repeats and release only after it took the key's
+// own press: a key held from before (into a box, out of a run) does nothing.
+class FreshKeys : public QObject {
+public:
+    explicit FreshKeys(QWindow* window);
+    // Keys pressed so far count as pressed before.
+    void forget() { pressed_.clear(); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QSet<int> pressed_;  // native scan codes
+};
 // The window the boxes open over, centred on it. The active window will not
 // do: after a box closes there is none until the event loop runs again, and a
 // run that reports a second failure holds the loop.
