@@ -20,6 +20,7 @@ xdotool windowfocus --sync "$q" key y
 waitfor "! xdotool search --onlyvisible --name '^Pellicor\$' > /dev/null"
 sleep 2
 shot runs-stopped
+xdotool windowfocus --sync "$win"
 keys e
 wait $pid
 STOP
@@ -50,6 +51,7 @@ shot runs-fast-returns-answered-one
 answer "$b3"
 sleep 1
 shot runs-boxes-done
+xdotool windowfocus --sync "$win"
 keys e
 wait $pid
 BOXES
@@ -77,6 +79,7 @@ answer "$b"
 sleep 2
 xdotool search --onlyvisible --name '^Err encountered!$' > /dev/null && { say "a second box after stopping"; exit 1; }
 shot runs-full-stopped
+xdotool windowfocus --sync "$win"
 keys e
 wait $pid
 FULL

@@ -276,15 +276,18 @@ void MainWindowTest::controlsHaveAccessibleNames() {
 }
 
 void MainWindowTest::aBoxTakesOnlyKeysPressedWhileItIsUp_data() {
-    QTest::addColumn<QString>("keys");  // R: a Return released, A: auto-repeated, P: pressed and released, E: Escape so
+    // R: a Return released, A: auto-repeated, P: pressed and released, E: Escape so,
+    // W: a wait past the box's first moments
+    QTest::addColumn<QString>("keys");
     QTest::addColumn<int>("style");
     QTest::addColumn<int>("answer");  // 0: the box is still up after them
-    QTest::newRow("release of an earlier press") << "R" << vbExclamation << 0;
-    QTest::newRow("auto-repeat of an earlier press") << "AR" << vbExclamation << 0;
-    QTest::newRow("its own press") << "P" << vbExclamation << vbOK;
-    QTest::newRow("stop question: Return is No") << "P" << (vbYesNo | vbDefaultButton2) << vbNo;
-    QTest::newRow("stop offer: Return is Yes") << "RP" << vbYesNo << vbYes;
-    QTest::newRow("Escape is No") << "E" << vbYesNo << vbNo;
+    QTest::newRow("release of an earlier press") << "WR" << vbExclamation << 0;
+    QTest::newRow("auto-repeat of an earlier press") << "WAR" << vbExclamation << 0;
+    QTest::newRow("a press as it comes up") << "P" << vbExclamation << 0;
+    QTest::newRow("its own press") << "WP" << vbExclamation << vbOK;
+    QTest::newRow("stop question: Return is No") << "WP" << (vbYesNo | vbDefaultButton2) << vbNo;
+    QTest::newRow("stop offer: Return is Yes") << "WRP" << vbYesNo << vbYes;
+    QTest::newRow("Escape is No") << "WE" << vbYesNo << vbNo;
 }
 
 void MainWindowTest::aBoxTakesOnlyKeysPressedWhileItIsUp() {
@@ -303,10 +306,11 @@ void MainWindowTest::aBoxTakesOnlyKeysPressedWhileItIsUp() {
         };
         for (const QChar c : keys) {
             const int key = c == 'E' ? Qt::Key_Escape : Qt::Key_Return;
-            if (c != 'R') send(QEvent::KeyPress, key, c == 'A');
-            if (c != 'A') send(QEvent::KeyRelease, key, false);
+            if (c == 'W') QTest::qWait(500);
+            else if (c != 'R') send(QEvent::KeyPress, key, c == 'A');
+            if (c != 'A' && c != 'W') send(QEvent::KeyRelease, key, false);
         }
-        if ((up = box->isVisible())) send(QEvent::KeyPress, Qt::Key_Escape, false);
+        if ((up = box->isVisible())) QTest::qWait(500), send(QEvent::KeyPress, Qt::Key_Escape, false);
     });
     const int got = MsgBox(QStringLiteral("Cannot save file x.jpg"), style, QStringLiteral("Err encountered!"));
     QCOMPARE(up ? 0 : got, answer);

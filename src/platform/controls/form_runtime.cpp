@@ -11,11 +11,14 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QWindow>
+#include <QWindow>
 #include <QPointer>
 #include <QRegularExpression>
 #include <unistd.h>
 
 namespace {
+
+constexpr int kBoxArmMs = 300;
 
 MsgBoxHook& msgBoxHook() {
     static MsgBoxHook hook;
@@ -41,14 +44,19 @@ int currentPointer = vbDefault;
 
 }  // namespace
 
-FreshKeys::FreshKeys(QWindow* window) : QObject(window) { window->installEventFilter(this); }
+FreshKeys::FreshKeys(QWindow* window, int armMs) : QObject(window), armMs_(armMs) { window->installEventFilter(this); }
 
-bool FreshKeys::eventFilter(QObject*, QEvent* event) {
+bool FreshKeys::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
+    // The moments count from when the window can first be seen.
+    if (type == QEvent::Expose && !since_.isValid() && static_cast<QWindow*>(watched)->isExposed()) since_.start();
+    const bool arming = armMs_ > 0 && (!since_.isValid() || since_.elapsed() < armMs_);
+    if (arming && (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease || type == QEvent::MouseButtonDblClick))
+        return true;
     if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride) return false;
     const auto* key = static_cast<QKeyEvent*>(event);
     const int code = key->nativeScanCode() != 0 ? static_cast<int>(key->nativeScanCode()) : key->key() | 1 << 30;
-    const bool take = pressed_.contains(code) || (type != QEvent::KeyRelease && !key->isAutoRepeat());
+    const bool take = pressed_.contains(code) || (type != QEvent::KeyRelease && !key->isAutoRepeat() && !arming);
     if (take && type == QEvent::KeyPress && !key->isAutoRepeat()) pressed_.insert(code);
     if (take && type == QEvent::KeyRelease && !key->isAutoRepeat()) pressed_.remove(code);
     if (take) return false;
@@ -73,7 +81,7 @@ int MsgBox(const QString& prompt, int style, const QString& title) {
     QMessageBox box(icon, title, prompt, yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, owner);
     if (yesNo) box.setDefaultButton(secondDefault ? QMessageBox::No : QMessageBox::Yes);
     box.winId();  // its window, to watch
-    new FreshKeys(box.windowHandle());
+    new FreshKeys(box.windowHandle(), kBoxArmMs);
     const int answer = box.exec();
     return !yesNo ? vbOK : answer == QMessageBox::Yes ? vbYes : vbNo;
 }

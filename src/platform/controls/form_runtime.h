@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QObject>
+#include <QElapsedTimer>
 #include <QSet>
 #include <QString>
 #include <optional>
@@ -42,9 +43,12 @@ int MsgBox(const QString& prompt, int style, const QString& title);
 
 // Lets a window take a key's repeats and release only after it took the key's
 // own press: a key held from before (into a box, out of a run) does nothing.
+// With `armMs`, keys and clicks in the first moments of the window are not
+// its own either: a double Return or double click meant for a box that just
+// closed lands on the next box, which comes up in the same place.
 class FreshKeys : public QObject {
 public:
-    explicit FreshKeys(QWindow* window);
+    explicit FreshKeys(QWindow* window, int armMs = 0);
     // Keys pressed so far count as pressed before.
     void forget() { pressed_.clear(); }
 
@@ -53,6 +57,8 @@ protected:
 
 private:
     QSet<int> pressed_;  // native scan codes
+    QElapsedTimer since_;
+    int armMs_;
 };
 // The window the boxes open over, centred on it. The active window will not
 // do: after a box closes there is none until the event loop runs again, and a
