@@ -5,7 +5,8 @@
 # drag source that speaks XDND is at hand here.
 handover="$work/handover"
 mkdir -p "$handover/run"
-for i in $(seq 1 40); do ln "$long/p000.bmp" "$handover/run/p$i.bmp"; done
+convert -seed 3 -size 2000x1500 gradient:skyblue-seagreen +noise Gaussian "BMP3:$handover/run/p0.bmp"
+for i in $(seq 1 39); do ln "$handover/run/p0.bmp" "$handover/run/p$i.bmp"; done
 cp "$work/home/extra/late.bmp" "$handover/late.bmp"
 printf 'Windows Registry Editor Version 5.00\n\n%s\n"FilePath"="%s"\n"DeleteFile"="0"\n' "$key" "$handover/run" > "$work/handover.reg"
 export handover

@@ -83,6 +83,7 @@ private:
 void frmMain::askToStop() {
     if (run_ == nullptr || askingToStop_) return;
     askingToStop_ = true;
+    setRunAside(*run_);  // nothing of the run keeps a stick busy while the question waits
     const int answer = MsgBox(QStringLiteral("Stop converting after this file?"), vbYesNo | vbQuestion | vbDefaultButton2,
                               QStringLiteral("Pellicor"));
     askingToStop_ = false;

@@ -65,7 +65,18 @@ void DirListBox::open(const QListWidgetItem* entry) {
         // selected over another folder's files. A folder removed meanwhile
         // leaves the list.
         const QString reason = whyNotOpen(folder);
-        listFolders();
+        // The folder shown may be gone too: then the nearest one above it that is there.
+        QString shown = path_;
+        while (!QFileInfo(shown).isDir() && shown != QDir::rootPath()) shown = QFileInfo(shown).path();
+        bool moved = false;
+        if (shown != path_) {
+            try {
+                setPath(shown);
+                moved = true;
+            } catch (const RuntimeError&) {
+            }
+        }
+        if (!moved) listFolders();
         emit Refused(folder, reason.isEmpty() ? error.description : reason);
     }
 }

@@ -11,7 +11,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QWindow>
-#include <QWindow>
 #include <QPointer>
 #include <QRegularExpression>
 #include <unistd.h>
