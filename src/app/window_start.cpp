@@ -10,6 +10,9 @@
 #include <QLabel>
 #include <QLocalSocket>
 #include <QMimeData>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
 #include <QRegularExpression>
 #include <QUrl>
 #include <cstdio>
@@ -20,6 +23,7 @@
 namespace {
 
 constexpr int kWaitMs = 3000;
+constexpr int kExitPollMs = 50;
 
 }  // namespace
 
@@ -101,6 +105,20 @@ void WindowInstance::receive(frmMain& form, QLocalSocket* peer) {
     QStringList paths;
     in >> paths;
     if (!in.commitTransaction()) return;  // more to come
+    answer(form, peer, paths);
+}
+
+void WindowInstance::answer(frmMain& form, QLocalSocket* peer, const QStringList& paths) {
+    // Exit held down (or clicked by its key, which holds it down a moment)
+    // closes the window once let go: no answer until then. If the window
+    // closes, this start gets none and opens a window of its own.
+    if (form.cmdExit->isDown()) {
+        const QPointer<QLocalSocket> waiting(peer);
+        QTimer::singleShot(kExitPollMs, &form, [this, &form, waiting, paths] {
+            if (waiting && waiting->state() == QLocalSocket::ConnectedState) answer(form, waiting, paths);
+        });
+        return;
+    }
     const char yes = 1;
     const bool answered = ::send(static_cast<int>(peer->socketDescriptor()), &yes, 1, MSG_NOSIGNAL) == 1;
     peer->abort();

@@ -33,6 +33,7 @@ public:
 
 private:
     void receive(frmMain& form, QLocalSocket* peer);
+    void answer(frmMain& form, QLocalSocket* peer, const QStringList& paths);
     void take(frmMain& form, const QStringList& paths, bool afterRun);
     void stopServing();
 

@@ -9,10 +9,12 @@
 #include "twips.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QHash>
 #include <cmath>
+#include <sys/stat.h>
 
 namespace {
 
@@ -41,7 +43,8 @@ private:
 QStringList expandFolders(const QStringList& paths) {
     QStringList files;
     for (const QString& path : paths) {
-        if (!QFileInfo(path).isDir()) {
+        struct stat status {};  // a stat alone: a drop may hold tens of thousands of files
+        if (::stat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISDIR(status.st_mode)) {
             files << path;
             continue;
         }

@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QProcess>
+#include <QPushButton>
 #include <QtTest>
 #include <atomic>
 #include <sys/socket.h>
@@ -80,12 +81,13 @@ void WindowStartTest::aSecondStartHandsItsFilesToTheWindow() {
 }
 
 void WindowStartTest::noFilesForAClosingWindowOrAStartThatGaveUp_data() {
-    QTest::addColumn<int>("talking");  // when the window closes: 0 not yet, 1 waiting to be let in, 2 let in
+    QTest::addColumn<int>("talking");  // when the window closes: 0 not yet, 1 waiting to be let in, 2 let in, 3 so as Exit's key is pressed
     QTest::addColumn<bool>("closes");  // else the start gives up before the window reads it
     QTest::newRow("a start after the close") << 0 << true;
     QTest::newRow("a start waiting to be let in") << 1 << true;
     QTest::newRow("a start let in") << 2 << true;
     QTest::newRow("a start that gave up") << 2 << false;
+    QTest::newRow("a start let in as Exit's key is pressed") << 3 << true;
 }
 
 void WindowStartTest::noFilesForAClosingWindowOrAStartThatGaveUp() {
@@ -105,8 +107,10 @@ void WindowStartTest::noFilesForAClosingWindowOrAStartThatGaveUp() {
     };
     if (talking > 0) start.connectToServer(dir.filePath("socket"));
     if (talking > 1) QTest::qWait(100);  // the window lets it in
+    if (talking > 2) form.cmdExit->animateClick();  // as Alt+E does: down a moment, then clicked
     if (talking > 0) send();
-    if (closes) form.close(); else start.abort();
+    if (closes && talking < 3) form.close();
+    if (!closes) start.abort();
     if (talking == 0 && (start.connectToServer(dir.filePath("socket")), start.waitForConnected(1000))) send();
     QTest::qWait(300);
     QCOMPARE(start.bytesAvailable(), 0);  // no answer
