@@ -16,6 +16,7 @@ shot runs-buttons-disabled
 xdotool key Escape
 q=$(shown '^Pellicor$')
 shot runs-stop-question
+sleep 0.4
 xdotool windowfocus --sync "$q" key y
 waitfor "! xdotool search --onlyvisible --name '^Pellicor\$' > /dev/null"
 sleep 2
@@ -36,13 +37,17 @@ start
 keys a c
 b1=$(shown '^Err encountered!$')
 shot runs-first-box
-# Return held down: it repeats, and answers one box only.
+# Return held down: it repeats, and answers one box only (pressed once
+# the box has been up a moment, as a person would).
+sleep 0.4
 xdotool windowfocus --sync "$b1" keydown Return
 sleep 1.5
 xdotool keyup Return
 b2=$(shown '^Err encountered!$' "$b1")
 shot runs-held-return-answered-one
-# Two fast Returns: the first answers this box, the second came before the next was up.
+# Two fast Returns: the first answers this box, the second reaches the next
+# as it comes up, and does not answer it.
+sleep 0.4
 xdotool windowfocus --sync "$b2" key --delay 40 Return Return
 b3=$(shown '^Err encountered!$' "$b2")
 sleep 1
@@ -64,7 +69,7 @@ mkdir "$full"
 dd if=/dev/zero of="$work/runs-full.img" bs=1M count=6 2> /dev/null
 mkfs.ext2 -q -m 0 "$work/runs-full.img"
 if mount -o loop "$work/runs-full.img" "$full" 2> /dev/null; then
-    trap 'umount "$full" 2> /dev/null; cleanup' EXIT
+    trap '! mountpoint -q "$full" || umount "$full"; cleanup' EXIT
     convert -seed 5 -size 1000x800 xc:gray +noise Random "BMP3:$full/f00.bmp"
     for i in $(seq 1 11); do ln "$full/f00.bmp" "$full/f$(printf %02d "$i").bmp"; done
     dd if=/dev/zero of="$full/filler" bs=1k 2> /dev/null || true
@@ -88,6 +93,7 @@ FULL
     [ "$(ls "$full" | grep -c '\.bmp$')" = 12 ] || fail "a bitmap went on the full stick"
     [ -z "$(ls -A "$full" | grep -v -e '\.bmp$' -e '^filler$' -e '^lost+found$')" ] || fail "something half written was left on the full stick"
     umount "$full"
+    trap cleanup EXIT
 else
     echo "e2e-desktop: no file system can be mounted here; the full stick is not tried"
 fi

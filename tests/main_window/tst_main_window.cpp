@@ -310,7 +310,7 @@ void MainWindowTest::aBoxTakesOnlyKeysPressedWhileItIsUp() {
             else if (c != 'R') send(QEvent::KeyPress, key, c == 'A');
             if (c != 'A' && c != 'W') send(QEvent::KeyRelease, key, false);
         }
-        if ((up = box->isVisible())) QTest::qWait(500), send(QEvent::KeyPress, Qt::Key_Escape, false);
+        if ((up = box->isVisible())) QTest::qWait(500), send(QEvent::KeyPress, Qt::Key_Escape, false), send(QEvent::KeyRelease, Qt::Key_Escape, false);
     });
     const int got = MsgBox(QStringLiteral("Cannot save file x.jpg"), style, QStringLiteral("Err encountered!"));
     QCOMPARE(up ? 0 : got, answer);

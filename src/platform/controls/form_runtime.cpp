@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
@@ -43,7 +44,62 @@ int currentPointer = vbDefault;
 
 }  // namespace
 
-FreshKeys::FreshKeys(QWindow* window, int armMs) : QObject(window), armMs_(armMs) { window->installEventFilter(this); }
+namespace {
+
+// Which keys are down, whatever window of ours they went to: a box that comes
+// up while a key is held sees only its repeats, which X sends as presses. A
+// key not heard of for a while counts as let go, should its release have
+// gone to no window of ours.
+class KeysDown : public QObject {
+public:
+    static KeysDown& instance() {
+        static KeysDown* keys = [] {
+            auto* k = new KeysDown;
+            qApp->installEventFilter(k);
+            return k;
+        }();
+        return *keys;
+    }
+    static int code(const QKeyEvent* key) {
+        return key->nativeScanCode() != 0 ? static_cast<int>(key->nativeScanCode()) : key->key() | 1 << 30;
+    }
+    // Whether the press being delivered now repeats a key held from before.
+    bool repeats(int code) const { return repeating_.contains(code); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (!watched->isWindowType() || (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)) return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const int c = code(key);
+        if (event->type() == QEvent::KeyRelease) {
+            if (!key->isAutoRepeat()) down_.remove(c);
+            released_[c] = key->timestamp();
+            return false;
+        }
+        const auto last = down_.constFind(c);
+        // X repeats a held key first after about 660 ms, then every 40 ms or so,
+        // as presses or as a release and a press of the same moment (which Qt
+        // does not always tell for a repeat).
+        const bool repeat = key->isAutoRepeat() || (last != down_.constEnd() && last->elapsed() < 1000) ||
+                            (key->timestamp() != 0 && released_.contains(c) && key->timestamp() == released_.value(c));
+        if (repeat) repeating_.insert(c);
+        else repeating_.remove(c);
+        down_[c].start();
+        return false;
+    }
+
+private:
+    QHash<int, QElapsedTimer> down_;
+    QHash<int, quint64> released_;  // when, in the window system's time
+    QSet<int> repeating_;
+};
+
+}  // namespace
+
+FreshKeys::FreshKeys(QWindow* window, int armMs) : QObject(window), armMs_(armMs) {
+    KeysDown::instance();
+    window->installEventFilter(this);
+}
 
 bool FreshKeys::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
@@ -54,9 +110,10 @@ bool FreshKeys::eventFilter(QObject* watched, QEvent* event) {
         return true;
     if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride) return false;
     const auto* key = static_cast<QKeyEvent*>(event);
-    const int code = key->nativeScanCode() != 0 ? static_cast<int>(key->nativeScanCode()) : key->key() | 1 << 30;
-    const bool take = pressed_.contains(code) || (type != QEvent::KeyRelease && !key->isAutoRepeat() && !arming);
-    if (take && type == QEvent::KeyPress && !key->isAutoRepeat()) pressed_.insert(code);
+    const int code = KeysDown::code(key);
+    const bool fresh = type != QEvent::KeyRelease && !key->isAutoRepeat() && !KeysDown::instance().repeats(code);
+    const bool take = pressed_.contains(code) || (fresh && !arming);
+    if (take && type == QEvent::KeyPress && fresh) pressed_.insert(code);
     if (take && type == QEvent::KeyRelease && !key->isAutoRepeat()) pressed_.remove(code);
     if (take) return false;
     event->accept();  // a shortcut override taken: no shortcut fires
@@ -88,7 +145,10 @@ int MsgBox(const QString& prompt, int style, const QString& title) {
 MsgBoxHook setMsgBoxHook(MsgBoxHook hook) { return std::exchange(msgBoxHook(), std::move(hook)); }
 MsgBoxAnswer setMsgBoxAnswer(MsgBoxAnswer answer) { return std::exchange(msgBoxAnswer(), std::move(answer)); }
 
-void setMsgBoxOwner(QWidget* owner) { msgBoxOwner() = owner; }
+void setMsgBoxOwner(QWidget* owner) {
+    msgBoxOwner() = owner;
+    KeysDown::instance();  // from the start: a key held into the first box is known as held
+}
 
 void setMousePointer(int pointer) {
     if (pointer == currentPointer) return;
