@@ -3,7 +3,8 @@
 runs="$work/runs"
 mkdir -p "$runs/long" "$runs/bad"
 convert -seed 11 -size 2400x1800 gradient:khaki-steelblue +noise Gaussian "BMP3:$runs/long/r000.bmp"
-for i in $(seq 1 399); do ln "$runs/long/r000.bmp" "$runs/long/r$(printf %03d "$i").bmp"; done
+# 20,000 names of it: a list that long paints during the run too.
+/usr/bin/python3 -c 'import os, sys; [os.link(sys.argv[1] + "/r000.bmp", "%s/r%03d.bmp" % (sys.argv[1], i)) for i in range(1, 20000)]' "$runs/long"
 for i in 1 2 3; do echo "no picture" > "$runs/bad/bad$i.bmp"; done
 reg() { mkdir -p "$(dirname "$registry")"; printf 'Windows Registry Editor Version 5.00\n\n%s\n"FilePath"="%s"\n"DeleteFile"="0"\n' "$key" "$1" > "$registry"; }
 
@@ -11,8 +12,10 @@ cat > "$work/runs-stop.sh" <<'STOP'
 set -eu; . "$work/helpers.sh"
 start
 keys a c
-sleep 0.5
+sleep 1
 shot runs-buttons-disabled
+ink() { crop "$1" 380 270 202 58 && convert "$work/$1-crop.png" -format '%[fx:minima.intensity]' info:; }
+[ "$(ink runs-buttons-disabled | cut -c1-3)" != "1" ] || { say "the list of 20,000 was blank during the run"; exit 1; }
 xdotool key Escape
 q=$(shown '^Pellicor$')
 shot runs-stop-question
@@ -28,8 +31,8 @@ STOP
 reg "$runs/long"
 session runs-stop
 done=$(ls "$runs/long" | grep -c '\.jpg$' || true)
-[ "$done" -gt 0 ] && [ "$done" -lt 400 ] || fail "the stopped run converted $done of 400"
-[ "$(ls "$runs/long" | grep -c '\.bmp$')" = 400 ] || fail "a bitmap went in a run without deleting"
+[ "$done" -gt 0 ] && [ "$done" -lt 20000 ] || fail "the stopped run converted $done of 20000"
+[ "$(ls "$runs/long" | grep -c '\.bmp$')" = 20000 ] || fail "a bitmap went in a run without deleting"
 
 cat > "$work/runs-boxes.sh" <<'BOXES'
 set -eu; . "$work/helpers.sh"
