@@ -1,8 +1,6 @@
 # Files handed to the window by a second start: Exit and a start 10-30 ms
 # later (the files come up in a window of their own), and a start while a
 # long run works (answered at once; after the run its summary stays).
-# Dropping a folder from a file manager is left to the offscreen test: no
-# drag source that speaks XDND is at hand here.
 handover="$work/handover"
 mkdir -p "$handover/run"
 convert -seed 3 -size 2000x1500 gradient:skyblue-seagreen +noise Gaussian "BMP3:$handover/run/p0.bmp"
