@@ -35,7 +35,8 @@ int ReportConversionError(const QString& prompt, int style) {
     return answer;
 }
 
-void setRunAside(ConversionRun& run) { waitPainting(run.setAside()); }
+// Then waited for plainly: the hand-over the thread checker can see.
+void setRunAside(ConversionRun& run) { waitPainting(run.setAside()).waitForFinished(); }
 
 FileTurn ConvertFile(const QString& source, const QString& target, qint32 quality, bool deleteSource, ConversionRun* run,
                      const std::function<void()>& beforeBox) {
