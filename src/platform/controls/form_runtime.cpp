@@ -46,10 +46,8 @@ int currentPointer = vbDefault;
 
 namespace {
 
-// Which keys are down, whatever window of ours they went to: a box that comes
-// up while a key is held sees only its repeats, which X sends as presses. A
-// key not heard of for a while counts as let go, should its release have
-// gone to no window of ours.
+// Which presses repeat a key held from before, whatever window of ours they
+// went to: a box that comes up while a key is held sees only its repeats.
 class KeysDown : public QObject {
 public:
     static KeysDown& instance() {
@@ -72,24 +70,21 @@ protected:
         const auto* key = static_cast<QKeyEvent*>(event);
         const int c = code(key);
         if (event->type() == QEvent::KeyRelease) {
-            if (!key->isAutoRepeat()) down_.remove(c);
             released_[c] = key->timestamp();
             return false;
         }
-        const auto last = down_.constFind(c);
-        // X repeats a held key first after about 660 ms, then every 40 ms or so,
-        // as presses or as a release and a press of the same moment (which Qt
-        // does not always tell for a repeat).
-        const bool repeat = key->isAutoRepeat() || (last != down_.constEnd() && last->elapsed() < 1000) ||
+        // X repeats a held key as a release and a press of the same moment,
+        // which Qt does not always mark as a repeat. (Going by time since the
+        // last press would take a release lost between two boxes for a key
+        // still held, and drop the next box's answer.)
+        const bool repeat = key->isAutoRepeat() ||
                             (key->timestamp() != 0 && released_.contains(c) && key->timestamp() == released_.value(c));
         if (repeat) repeating_.insert(c);
         else repeating_.remove(c);
-        down_[c].start();
         return false;
     }
 
 private:
-    QHash<int, QElapsedTimer> down_;
     QHash<int, quint64> released_;  // when, in the window system's time
     QSet<int> repeating_;
 };
