@@ -18,19 +18,7 @@ python=""
 for p in python3 /usr/bin/python3; do "$p" -c 'import fusepy' 2> /dev/null && { python=$p; break; }; done
 mkdir -p "$dead" "$hangstick" "$(dirname "$registry")"
 if [ -c /dev/fuse ] && [ -n "$python" ]; then
-    cat > "$work/silent.py" <<'PY'
-import sys, threading
-from fusepy import FUSE, Operations
-
-class Silent(Operations):
-    def __call__(self, op, *args):
-        if op in ("init", "destroy"):
-            return None
-        threading.Event().wait()  # never answers
-
-FUSE(Silent(), sys.argv[1], foreground=True, fsname="silent")
-PY
-    "$python" "$work/silent.py" "$dead" > "$work/silent.log" 2>&1 &
+    "$python" tests/support/silent_fs.py "$dead" > "$work/silent.log" 2>&1 &
     silent=$!
     n=0
     until grep -qF " $dead " /proc/self/mountinfo; do

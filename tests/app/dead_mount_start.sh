@@ -30,19 +30,7 @@ trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 mkdir -p "$dead" "$work/start" "$work/config/pellicor" "$work/run"
 chmod 700 "$work/run"
-cat > "$work/silent.py" <<'PY'
-import sys, threading
-from fusepy import FUSE, Operations
-
-class Silent(Operations):
-    def __call__(self, op, *args):
-        if op in ("init", "destroy"):
-            return None
-        threading.Event().wait()  # never answers
-
-FUSE(Silent(), sys.argv[1], foreground=True, fsname="silent")
-PY
-"$python" "$work/silent.py" "$dead" > "$work/daemon.log" 2>&1 &
+"$python" "$(dirname "$0")/../support/silent_fs.py" "$dead" > "$work/daemon.log" 2>&1 &
 daemon=$!
 n=0
 until grep -qF " $dead " /proc/self/mountinfo; do
