@@ -53,6 +53,8 @@ set(CPACK_PACKAGE_NAME pellicor)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})  # all four numbers
 set(CPACK_PACKAGE_VENDOR Corvane)
 set(CPACK_PACKAGE_CONTACT "Corvane <pellicor@corvane.example>")
+# Each package's summary is the first line of its description.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "")
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL cli window)
 set(CPACK_DEBIAN_CLI_PACKAGE_NAME pellicor-cli)

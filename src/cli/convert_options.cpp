@@ -39,8 +39,14 @@ QString helpText(const QCommandLineParser& parser) {
     QString text = parser.helpText();
     // Qt's usage line names only one of the two modes.
     text.remove(0, text.indexOf(QLatin1Char('\n')) + 1);
-    if (commandName() != QLatin1String("pellicor"))
-        return QStringLiteral("Usage: pellicor-convert [OPTIONS] PATH...\n\n") + text;
+    if (commandName() != QLatin1String("pellicor")) {  // no window to speak of
+        text.remove(0, text.indexOf(QLatin1String("\nOptions:")) + 1);
+        return QStringLiteral("Usage: pellicor-convert [OPTIONS] PATH...\n\n"
+                              "Converts Windows bitmap files (.bmp) into JPEG files, as pellicor --convert:\n"
+                              "each JPEG is written beside its bitmap under the same name and appears only\n"
+                              "once it is complete.\n\n") +
+               text;
+    }
     return QStringLiteral("Usage: pellicor [FILE_OR_FOLDER...]\n"
                           "       pellicor --convert [OPTIONS] PATH...\n\n") +
            text;
