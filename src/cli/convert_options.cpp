@@ -3,6 +3,7 @@
 #include "version_info.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QThread>
 #include <cstdio>
 
@@ -15,8 +16,14 @@ void print(std::FILE* stream, const QString& text) {
     std::fflush(stream);
 }
 
+// pellicor-convert, the command line alone, points at its own help.
+QString commandName() {
+    const QString name = QCoreApplication::applicationName();
+    return name == QLatin1String("pellicor-convert") ? name : QStringLiteral("pellicor");
+}
+
 Finished usageError(const QString& message) {
-    print(stderr, QStringLiteral("pellicor: %1\nTry 'pellicor --help' for more information.\n").arg(message));
+    print(stderr, QStringLiteral("pellicor: %1\nTry '%2 --help' for more information.\n").arg(message, commandName()));
     return {kExitUsage};
 }
 
@@ -32,6 +39,14 @@ QString helpText(const QCommandLineParser& parser) {
     QString text = parser.helpText();
     // Qt's usage line names only one of the two modes.
     text.remove(0, text.indexOf(QLatin1Char('\n')) + 1);
+    if (commandName() != QLatin1String("pellicor")) {  // no window to speak of
+        text.remove(0, text.indexOf(QLatin1String("\nOptions:")) + 1);
+        return QStringLiteral("Usage: pellicor-convert [OPTIONS] PATH...\n\n"
+                              "Converts Windows bitmap files (.bmp) into JPEG files, as pellicor --convert:\n"
+                              "each JPEG is written beside its bitmap under the same name and appears only\n"
+                              "once it is complete.\n\n") +
+               text;
+    }
     return QStringLiteral("Usage: pellicor [FILE_OR_FOLDER...]\n"
                           "       pellicor --convert [OPTIONS] PATH...\n\n") +
            text;

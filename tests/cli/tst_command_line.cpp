@@ -61,6 +61,8 @@ private slots:
     void deleteRunsTellTheTruthAndCanBeFinished();
     void aStickWhoseNamesIgnoreCase();
     void aMixedTreeOnFourThreadsAsOnOne();
+    void pellicorConvert_data();
+    void pellicorConvert();
 
 private:
     Run run(const QStringList& arguments, const QByteArray& input = {}, const QByteArray& platform = {},
@@ -414,6 +416,27 @@ void CommandLineTest::aMixedTreeOnFourThreadsAsOnOne() {
     QCOMPARE(jpegs.size(), 9);
     QCOMPARE(filesUnder(QDir("four").absolutePath()), jpegs);
     for (const QString& jpeg : jpegs) QVERIFY2(contentOf("four/" + jpeg) == contentOf("one/" + jpeg), qPrintable(jpeg));
+}
+
+// The command line alone: --convert optional, its own help.
+void CommandLineTest::pellicorConvert_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("without --convert") << QStringList{"-q", "90", "in"} << 0 << "1 converted, 0 failed";
+    QTest::newRow("with --convert") << QStringList{"in", "--convert"} << 0 << "1 converted, 0 failed";
+    QTest::newRow("--convert as a name") << QStringList{"--", "--convert"} << 1 << "Cannot find file --convert";
+    QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: pellicor-convert [OPTIONS] PATH...\n\nConverts";
+    QTest::newRow("usage error") << QStringList{"-q", "0", "in"} << 2 << "\nTry 'pellicor-convert --help' for more";
+}
+
+void CommandLineTest::pellicorConvert() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, output);
+    const Run r = run(arguments, {}, {}, PELLICOR_CONVERT_PROGRAM);
+    QVERIFY2((r.out + r.err).contains(output), qPrintable(r.out + r.err));
+    QCOMPARE(r.status, status);
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)
