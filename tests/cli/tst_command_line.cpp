@@ -131,12 +131,9 @@ void CommandLineTest::optionsAndExitStatuses() {
     const Run r = run(arguments, {}, platform);
     QVERIFY2((r.out + r.err).contains(output), qPrintable(r.out + r.err));
     QCOMPARE(r.status, status);
-    // A progressive frame of 16 x 12 with one component sampled 2x1, as asked.
+    // As asked: a progressive frame of 16 x 12 with one component sampled 2x1.
     QFile jpeg("in/top.jpg");
-    if (arguments.contains("--progressive") && jpeg.open(QIODevice::ReadOnly))
-        QVERIFY(jpeg.readAll().contains(QByteArray("\xFF\xC2\0\x0B\x08\0\x0C\0\x10\x01\x01\x21", 12)));
-    else
-        QVERIFY(!arguments.contains("--progressive"));
+    QVERIFY(!arguments.contains("--progressive") || (jpeg.open(QIODevice::ReadOnly) && jpeg.readAll().contains(QByteArray("\xFF\xC2\0\x0B\x08\0\x0C\0\x10\x01\x01\x21", 12))));
 }
 
 void CommandLineTest::trees_data() {

@@ -136,31 +136,21 @@ void JpegWriterTest::bytesEqualAReferenceEncoder_data() {
     fixture::Variant dpi;  // 96 dpi: cjpeg writes 37 dots per cm
     dpi.xPelsPerMeter = 3780;
     dpi.yPelsPerMeter = 2835;
-    row("cjpeg 24-bit", dpi, 3, true, 80, 80);
-    fixture::Variant v = dpi;
-    v.bits = 32;
-    row("cjpeg 32-bit", v, 3, true, 80, 80);
-    v.bits = 8;
-    v.palette = colour;
-    row("cjpeg 8-bit colour", v, 3, true, 80, 80);
-    v.palette = gray;
-    row("cjpeg 8-bit gray", v, 1, true, 80, 80);
     // cjpeg's options, alone and together. Explicit sampling sets a gray
     // JPEG's factors too; 4-bit pictures take our converter where it runs,
     // and cjpeg reads them as 8-bit twins.
-    const fixture::Variant four = fixture::indexedVariant(4, BI_RGB, Header::Info, fixture::colourPalette(16));
-    fixture::Variant thirtyTwo = dpi, eight = v;
-    thirtyTwo.bits = 32;
-    eight.palette = colour;
+    const auto as = [&dpi](int bits, const std::vector<RGBQUAD>& palette) {
+        fixture::Variant v = dpi;
+        return v.bits = bits, v.palette = palette, v;
+    };
     const auto with = [](JpegSampling s, bool p, bool o, bool g) {
         JpegOptions j(80);
-        j.sampling = s, j.progressive = p, j.optimize = o, j.grayscale = g;
-        return j;
+        return j.sampling = s, j.progressive = p, j.optimize = o, j.grayscale = g, j;
     };
     using enum JpegSampling;
-    for (const auto& [kind, bitmap] : {std::pair{"24-bit", dpi}, {"32-bit", thirtyTwo}, {"8-bit colour", eight}, {"8-bit gray", v},
-                                       {"4-bit colour", four}})
-        for (const auto& [set, o] : {std::pair{"4:4:4", with(S444, 0, 0, 0)}, {"4:2:2", with(S422, 0, 0, 0)},
+    for (const auto& [kind, bitmap] : {std::pair{"24-bit", dpi}, {"32-bit", as(32, {})}, {"8-bit colour", as(8, colour)},
+                                       {"8-bit gray", as(8, gray)}, {"4-bit colour", as(4, fixture::colourPalette(16))}})
+        for (const auto& [set, o] : {std::pair{"q80", with(Default, 0, 0, 0)}, {"4:4:4", with(S444, 0, 0, 0)}, {"4:2:2", with(S422, 0, 0, 0)},
                                      {"4:2:0", with(S420, 0, 0, 0)}, {"progressive", with(Default, 1, 0, 0)},
                                      {"optimize", with(Default, 0, 1, 0)}, {"grayscale", with(Default, 0, 0, 1)},
                                      {"4:4:4 progressive optimize", with(S444, 1, 1, 0)},
