@@ -33,7 +33,7 @@ void convertJobs(const std::vector<ConversionJob>& jobs, const ConvertOptions& o
     // A run that deletes never replaces a picture it did not make.
     // A stop asked for (Ctrl-C) reaches the run at once: what was begun is finished, nothing new begins.
     ConversionRun run(entries,
-                      RunSettings{options.quality, options.deleteSources, !options.deleteSources, 2 * options.jobs, 0, &stop});
+                      RunSettings{options.jpeg, options.deleteSources, !options.deleteSources, 2 * options.jobs, 0, &stop});
     for (int k = 0; k < run.size(); ++k) {
         const EntryReport report = run.next().result();
         if (!report.started) break;

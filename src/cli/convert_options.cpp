@@ -76,6 +76,13 @@ std::variant<ConvertOptions, Finished> parseConvertOptions(const QStringList& ar
     const QCommandLineOption convert(QStringLiteral("convert"), QStringLiteral("Convert without a window."));
     const QCommandLineOption quality({QStringLiteral("q"), QStringLiteral("quality")},
                                      QStringLiteral("JPEG quality, 1 to 100 (default 75)."), QStringLiteral("N"));
+    const QCommandLineOption sample(QStringLiteral("sample"),
+                                    QStringLiteral("Chroma subsampling: 4:4:4 (sharpest), 4:2:2 or 4:2:0 (default)."),
+                                    QStringLiteral("S"));
+    const QCommandLineOption progressive(QStringLiteral("progressive"), QStringLiteral("Write progressive JPEGs."));
+    const QCommandLineOption optimize(QStringLiteral("optimize"),
+                                      QStringLiteral("Optimize the Huffman tables (smaller files, slower)."));
+    const QCommandLineOption grayscale(QStringLiteral("grayscale"), QStringLiteral("Write grayscale JPEGs."));
     const QCommandLineOption deleteSources(
         QStringLiteral("delete"), QStringLiteral("Delete each *.bmp source once its JPEG is safely on disk."));
     const QCommandLineOption recursive({QStringLiteral("r"), QStringLiteral("recursive")},
@@ -99,7 +106,7 @@ std::variant<ConvertOptions, Finished> parseConvertOptions(const QStringList& ar
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Show the version."));
-    parser.addOptions({convert, quality, deleteSources, recursive, outputDir, jobs, skipExisting, filesFrom, nul, quiet,
+    parser.addOptions({convert, quality, sample, progressive, optimize, grayscale, deleteSources, recursive, outputDir, jobs, skipExisting, filesFrom, nul, quiet,
                        help, version});
     parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("Bitmap files and folders."),
                                  QStringLiteral("PATH..."));
@@ -119,8 +126,22 @@ std::variant<ConvertOptions, Finished> parseConvertOptions(const QStringList& ar
     if (parser.isSet(quality)) {
         const std::optional<int> q = numberIn(parser.value(quality), 1, 100);
         if (!q) return usageError(QStringLiteral("invalid quality '%1' (a whole number from 1 to 100)").arg(parser.value(quality)));
-        options.quality = *q;
+        options.jpeg.quality = *q;
     }
+    if (parser.isSet(sample)) {
+        const QString s = parser.value(sample);
+        if (s == QLatin1String("4:4:4"))
+            options.jpeg.sampling = JpegSampling::S444;
+        else if (s == QLatin1String("4:2:2"))
+            options.jpeg.sampling = JpegSampling::S422;
+        else if (s == QLatin1String("4:2:0"))
+            options.jpeg.sampling = JpegSampling::S420;
+        else
+            return usageError(QStringLiteral("invalid sampling '%1' (4:4:4, 4:2:2 or 4:2:0)").arg(s));
+    }
+    options.jpeg.progressive = parser.isSet(progressive);
+    options.jpeg.optimize = parser.isSet(optimize);
+    options.jpeg.grayscale = parser.isSet(grayscale);
     options.jobs = std::max(1, QThread::idealThreadCount());
     if (parser.isSet(jobs)) {
         const std::optional<int> j = numberIn(parser.value(jobs), 1, kMostJobs);

@@ -1,12 +1,14 @@
 // What `pellicor --convert` was asked to do, read from its arguments.
 #pragma once
 
+#include "imaging.h"
+
 #include <QString>
 #include <QStringList>
 #include <variant>
 
 struct ConvertOptions {
-    qint32 quality = 75;
+    JpegOptions jpeg;  // quality, sampling, progressive, optimize, grayscale
     bool deleteSources = false;
     bool recursive = false;
     QString outputDir;  // empty: each JPEG beside its bitmap

@@ -131,7 +131,7 @@ ConversionRun::State::State(const QList<RunEntry>& entries, RunSettings s) : set
         ahead_ = std::max(width, 4 * kMostInGroup);
         budget = std::min(budget, kGroupBudget);
     }
-    ahead = std::make_unique<WorkAhead>(sources, targets, settings.quality, budget, ahead_,
+    ahead = std::make_unique<WorkAhead>(sources, targets, settings.jpeg, budget, ahead_,
                                         [this] { return stopping(); });
     thread.setMaxThreadCount(1);
     deleters.setMaxThreadCount(4);
@@ -139,16 +139,16 @@ ConversionRun::State::State(const QList<RunEntry>& entries, RunSettings s) : set
 }
 
 ImageResult ConversionRun::State::resultOf(int k, ImageWork work) {
-    if (!work.isValid()) return convertImage(sources[k], targets[k], settings.quality);
+    if (!work.isValid()) return convertImage(sources[k], targets[k], settings.jpeg);
     ImageResult result = work.result();
     if (result.outcome != ImageOutcome::CannotSave || !result.why.isEmpty()) return result;
     // Made ahead, it competed for the disk with the JPEGs before it; in its
     // turn, once they have freed what they could, it gets another try, and
     // one more once whatever was made ahead of it has given its room back.
-    result = convertImage(sources[k], targets[k], settings.quality);
+    result = convertImage(sources[k], targets[k], settings.jpeg);
     if (result.outcome == ImageOutcome::CannotSave && (result.osError == ENOSPC || result.osError == EDQUOT)) {
         ahead->dropAll();
-        result = convertImage(sources[k], targets[k], settings.quality);
+        result = convertImage(sources[k], targets[k], settings.jpeg);
     }
     return result;
 }

@@ -18,7 +18,7 @@ struct RunEntry {
 };
 
 struct RunSettings {
-    qint32 quality = 75;
+    JpegOptions jpeg;  // a quality alone, as the window gives: cjpeg's defaults for the rest
     bool deleteSources = false;
     // A JPEG from before the run is replaced. Off, it stays unless it holds
     // byte for byte what this conversion made (a run interrupted before its

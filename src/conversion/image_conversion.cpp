@@ -66,7 +66,7 @@ QString failureText(const ImageResult& result, const QString& source, const QStr
     return second.isEmpty() ? first : first + QLatin1Char('\n') + second;
 }
 
-ImageResult convertImage(const QString& source, const QString& target, qint32 quality) {
+ImageResult convertImage(const QString& source, const QString& target, const JpegOptions& jpeg) {
     ImageResult result;
     result.source = fileStampOf(source);
     if (sameFile(source, target)) {
@@ -102,16 +102,16 @@ ImageResult convertImage(const QString& source, const QString& target, qint32 qu
                                                                                : ImageOutcome::CannotLoad,
                       loaded.code);
     }
-    auto jpeg = std::make_shared<PendingJpeg>();
-    const int saved = savejpg_pending(targetName.constData(), &image, quality, jpeg.get());
+    auto pending = std::make_shared<PendingJpeg>();
+    const int saved = savejpg_pending(targetName.constData(), &image, jpeg, pending.get());
     freeimage(&image);
     if (saved != IMG_OK) return failed(ImageOutcome::CannotSave, saved);
     result.outcome = ImageOutcome::Written;
-    result.jpeg = std::move(jpeg);
+    result.jpeg = std::move(pending);
     return result;
 }
 
-std::size_t conversionBytes(const QString& source) {
+std::size_t conversionBytes(const QString& source, const JpegOptions& jpeg) {
     BITMAPINFOHEADER header{};
     if (bmpinfo(QFile::encodeName(source).constData(), &header) != IMG_OK) return 0;
     const int depth = imaging::programDepth(header.biBitCount);
@@ -123,6 +123,9 @@ std::size_t conversionBytes(const QString& source) {
     // An embedded progressive JPEG keeps every coefficient, an interlaced PNG
     // every pixel, while they decode (OS/2's RLE24 shares the number: counted alike).
     if (header.biCompression == BI_JPEG || header.biCompression == BI_PNG) bytes += 2 * bufferBytes(header, 32);
+    // Progressive scans and Huffman tables of its own need the whole JPEG's
+    // coefficients at once: two bytes a sample, three samples a pixel at most.
+    if (jpeg.progressive || jpeg.optimize) bytes += bufferBytes(header, 48);
     return static_cast<std::size_t>(std::min<std::uint64_t>(bytes, SIZE_MAX / 4));
 }
 

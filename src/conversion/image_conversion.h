@@ -5,13 +5,12 @@
 #pragma once
 
 #include "file_identity.h"
+#include "imaging.h"
 
 #include <QString>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-
-class PendingJpeg;
 
 // Which step failed, if any.
 enum class ImageOutcome { Written, CannotFind, NoMemory, CannotLoad, CannotSave };
@@ -40,13 +39,14 @@ struct ImageResult {
 // 3.4 GiB" when memory failed); empty for a JPEG that was written.
 QString failureText(const ImageResult& result, const QString& source, const QString& target);
 
-// Reads `source` and encodes `target` at `quality`. A target that is the
-// source itself is refused, as a save that cannot be done.
-ImageResult convertImage(const QString& source, const QString& target, qint32 quality);
+// Reads `source` and encodes `target` as `jpeg` says (a quality alone: the
+// window's JPEG). A target that is the source itself is refused, as a save
+// that cannot be done.
+ImageResult convertImage(const QString& source, const QString& target, const JpegOptions& jpeg);
 
-// The memory a conversion of `source` holds at its peak, from its header;
-// 0 for a file that will not get that far.
-std::size_t conversionBytes(const QString& source);
+// The memory a conversion of `source` into a JPEG made as `jpeg` says holds
+// at its peak, from its header; 0 for a file that will not get that far.
+std::size_t conversionBytes(const QString& source, const JpegOptions& jpeg = {});
 
 // Only bitmaps are ever deleted after their conversion: a dropped file of
 // another name (notes.txt, pic.jpeg, a bitmap without an extension) stays.

@@ -6,14 +6,14 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-ImageWork startImageWork(const QString& source, const QString& target, qint32 quality, StopAsked stopped) {
-    return QtConcurrent::run([source, target, quality, stopped] {
+ImageWork startImageWork(const QString& source, const QString& target, const JpegOptions& jpeg, StopAsked stopped) {
+    return QtConcurrent::run([source, target, jpeg, stopped] {
         if (stopped && stopped()) {
             ImageResult none;
             none.begun = false;
             return none;
         }
-        return convertImage(source, target, quality);
+        return convertImage(source, target, jpeg);
     });
 }
 
@@ -42,9 +42,9 @@ int descriptorRoom() {
     return static_cast<int>(std::max(1L, room));
 }
 
-WorkAhead::WorkAhead(const QStringList& sources, const QStringList& targets, qint32 quality, std::size_t budget,
+WorkAhead::WorkAhead(const QStringList& sources, const QStringList& targets, const JpegOptions& jpeg, std::size_t budget,
                      int width, StopAsked stopped)
-    : sources_(sources), targets_(targets), quality_(quality), stopped_(std::move(stopped)), budget_(budget),
+    : sources_(sources), targets_(targets), jpeg_(jpeg), stopped_(std::move(stopped)), budget_(budget),
       width_(std::max(1, std::min(width, descriptorRoom()))), ids_(static_cast<std::size_t>(sources.size())) {}
 
 WorkAhead::~WorkAhead() { dropAll(); }
@@ -54,9 +54,9 @@ void WorkAhead::startAhead(int current, const WrittenTargets& written, int unset
     while (next_ < sources_.size() && next_ < current + width_) {
         const int j = next_;
         if (written.contains(targets_[j]) || sharesFiles(j, unsettled >= 0 ? unsettled : current)) break;
-        const std::size_t bytes = conversionBytes(sources_[j]);
+        const std::size_t bytes = conversionBytes(sources_[j], jpeg_);
         if (!work_.empty() && inFlight_ + bytes > budget_) break;
-        work_[j] = {startImageWork(sources_[j], targets_[j], quality_, stopped_), bytes};
+        work_[j] = {startImageWork(sources_[j], targets_[j], jpeg_, stopped_), bytes};
         inFlight_ += bytes;
         peak_ = std::max(peak_, inFlight_);
         ++next_;

@@ -19,7 +19,7 @@ using ImageWork = QFuture<ImageResult>;
 // for starting a thread. Work that has not begun when `stopped` says so does
 // nothing (what it asks must outlive the work).
 using StopAsked = std::function<bool()>;
-ImageWork startImageWork(const QString& source, const QString& target, qint32 quality, StopAsked stopped = {});
+ImageWork startImageWork(const QString& source, const QString& target, const JpegOptions& jpeg, StopAsked stopped = {});
 
 // A quarter of the machine's physical memory: what the work ahead may hold.
 std::size_t workAheadBudget();
@@ -40,7 +40,7 @@ int descriptorRoom();
 // is waited for when this object goes.
 class WorkAhead {
 public:
-    WorkAhead(const QStringList& sources, const QStringList& targets, qint32 quality, std::size_t budget, int width,
+    WorkAhead(const QStringList& sources, const QStringList& targets, const JpegOptions& jpeg, std::size_t budget, int width,
               StopAsked stopped);
     ~WorkAhead();
     WorkAhead(const WorkAhead&) = delete;
@@ -66,7 +66,7 @@ private:
 
     QStringList sources_;
     QStringList targets_;
-    qint32 quality_;
+    JpegOptions jpeg_;
     StopAsked stopped_;
     std::size_t budget_;
     int width_;

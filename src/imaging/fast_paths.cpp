@@ -97,8 +97,8 @@ FastPaths parseFastPaths(const char* words, FastPaths p, Level machine, std::str
     return p;
 }
 
-bool ownConverterFor(const FastPaths& paths, int depth) {
-    if (!paths.ownConverter) return false;
+bool ownConverterFor(const FastPaths& paths, int depth, const JpegOptions& options) {
+    if (!paths.ownConverter || options.grayscale) return false;
     return depth == 1 || depth == 2 || depth == 4 || (depth == 8 && paths.level >= Level::Avx512);
 }
 

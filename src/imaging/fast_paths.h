@@ -14,6 +14,8 @@
 //   none                    all of the above: the plain path throughout
 #pragma once
 
+#include "imaging.h"
+
 #include <string>
 
 namespace imaging {
@@ -37,8 +39,10 @@ FastPaths fastPaths();
 // converter of ours to take straight to Y, Cb and Cr. 1-, 2- and 4-bit rows
 // do: a packed byte is one look-up. 8-bit rows only where a register holds
 // a whole table (AVX-512 VBMI): a look-up per index is slower than libjpeg's
-// own vector conversion of B, G, R, X.
-bool ownConverterFor(const FastPaths& paths, int depth);
+// own vector conversion of B, G, R, X. Never for a grayscale JPEG: libjpeg
+// wants the luminance alone of its converter. (The other options act after
+// the colours are converted.)
+bool ownConverterFor(const FastPaths& paths, int depth, const JpegOptions& options = {});
 
 // The widest level this build and this processor run.
 Level machineLevel();

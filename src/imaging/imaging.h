@@ -195,13 +195,36 @@ int convert1bitto8bit(const ImageDescriptor* srcimg, ImageDescriptor* desimg);
 // Makes *desimg describe the same image as *srcimg.
 void copyimgdes(const ImageDescriptor* srcimg, ImageDescriptor* desimg);
 
-// Writes *image as a baseline JFIF file at quality 1..100 (clamped). Gray
-// palettes give a grayscale JPEG. The target is replaced only once the whole
-// file is written; on failure no partial file is left.
+// How savejpg encodes, as cjpeg's options of the same names: the bytes are
+// those of `cjpeg -quality Q [-sample ..] [-progressive] [-optimize]
+// [-grayscale]` of the same bitmap. A quality alone is the rest at their
+// defaults (the window's JPEGs).
+enum class JpegSampling {
+    Default,  // no -sample: 4:2:0 in colour, one sample a pixel in gray
+    S444,     // -sample 1x1
+    S422,     // -sample 2x1
+    S420,     // -sample 2x2
+};
+struct JpegOptions {
+    JpegOptions(int quality = 75) : quality(quality) {}  // implicit: a quality alone is one
+    int quality;  // 1..100, clamped
+    // Sets the luminance's factors in a gray JPEG too, as cjpeg does: only
+    // its header changes.
+    JpegSampling sampling = JpegSampling::Default;
+    bool progressive = false;
+    bool optimize = false;  // Huffman tables made for the picture
+    bool grayscale = false;  // one component, the luminance
+    bool operator==(const JpegOptions&) const = default;
+};
+
+// Writes *image as a JFIF file at quality 1..100 (clamped). Gray palettes
+// give a grayscale JPEG. The target is replaced only once the whole file is
+// written; on failure no partial file is left.
 int savejpg(const char* filename, const ImageDescriptor* image, int quality);
+int savejpg(const char* filename, const ImageDescriptor* image, const JpegOptions& options);
 
 // Whether savejpg writes *image as a grayscale JPEG: an indexed image whose
-// palette holds only grays.
+// palette holds only grays. (Asked for grayscale, any image is.)
 bool savesAsGray(const ImageDescriptor* image);
 
 // Releases *image's hold on its buffer; the descriptor becomes empty.
@@ -233,9 +256,10 @@ public:
     bool commit(bool replace = true);
 
 private:
-    friend int savejpg_pending(const char*, const ImageDescriptor*, int, PendingJpeg*);
+    friend int savejpg_pending(const char*, const ImageDescriptor*, const JpegOptions&, PendingJpeg*);
     std::unique_ptr<imaging::TargetFile> file_;
 };
 
 // savejpg up to the last step: *out holds the complete JPEG for `filename`.
 int savejpg_pending(const char* filename, const ImageDescriptor* image, int quality, PendingJpeg* out);
+int savejpg_pending(const char* filename, const ImageDescriptor* image, const JpegOptions& options, PendingJpeg* out);

@@ -62,10 +62,11 @@ std::unique_ptr<RowSource> decodedRows(const FileRows& file) {
 
 // Indexed rows through the palette: gray levels, or B, G, R, X for libjpeg
 // to convert where our converter of the indices themselves does not run.
-std::unique_ptr<RowSource> paletteRows(const IndexRows& rows, std::span<const RGBQUAD> palette, bool gray) {
+std::unique_ptr<RowSource> paletteRows(const IndexRows& rows, std::span<const RGBQUAD> palette, bool gray,
+                                       const JpegOptions& options) {
     const auto entries = palette.first(std::min(palette.size(), std::size_t{1} << rows.depth));
     if (!gray)
-        if (auto converted = convertedIndexRows(rows, entries)) return converted;
+        if (auto converted = convertedIndexRows(rows, entries, options)) return converted;
     const int size = gray ? 1 : 4;
     auto expander = std::make_shared<const IndexExpander>(rows.depth, paletteElements(entries, size), size);
     return std::make_unique<PreparedRows>(gray ? JCS_GRAYSCALE : JCS_EXT_BGRX, size, rows.width,
@@ -81,10 +82,11 @@ bool indicesAreLevels(const ImageData& d) {
 }
 
 // Rows in the buffer's layout from `base`, `stride` apart.
-std::unique_ptr<RowSource> bufferRows(const ImageData& d, const std::uint8_t* base, std::size_t stride, bool gray) {
+std::unique_ptr<RowSource> bufferRows(const ImageData& d, const std::uint8_t* base, std::size_t stride, bool gray,
+                                      const JpegOptions& options) {
     if (d.depth == 24) return std::make_unique<BufferRows>(base, stride, JCS_EXT_BGR, 3);
     if (gray && indicesAreLevels(d)) return std::make_unique<BufferRows>(base, stride, JCS_GRAYSCALE, 1);
-    return paletteRows({base, stride, d.depth, d.width}, d.palette, gray);
+    return paletteRows({base, stride, d.depth, d.width}, d.palette, gray, options);
 }
 
 // A picture of zeros (a buffer nothing was loaded into): one row of them, for every row.
@@ -102,18 +104,18 @@ private:
 
 }  // namespace
 
-std::unique_ptr<RowSource> rowsOf(const ImageData& d, bool gray) {
+std::unique_ptr<RowSource> rowsOf(const ImageData& d, bool gray, const JpegOptions& options) {
     if (const auto* kept = std::get_if<contents::Kept>(&d.contents)) return decodedRows(*kept->rows);
     if (const auto* packed = std::get_if<contents::Packed>(&d.contents)) {
         const PackedRows& rows = *packed->rows;
-        return paletteRows({rows.bytes.get(), rows.stride, rows.depth, d.width}, d.palette, gray);
+        return paletteRows({rows.bytes.get(), rows.stride, rows.depth, d.width}, d.palette, gray, options);
     }
     if (std::holds_alternative<contents::Junk>(d.contents)) {
         auto zeros = std::make_unique<std::uint8_t[]>(d.stride);  // value-initialised
-        std::unique_ptr<RowSource> rows = bufferRows(d, zeros.get(), 0, gray);
+        std::unique_ptr<RowSource> rows = bufferRows(d, zeros.get(), 0, gray, options);
         return std::make_unique<ZeroRows>(std::move(zeros), std::move(rows));
     }
-    return bufferRows(d, d.pixels.get(), d.stride, gray);
+    return bufferRows(d, d.pixels.get(), d.stride, gray, options);
 }
 
 }  // namespace imaging

@@ -21,7 +21,8 @@ public:
     const int components;
 };
 
-// The rows of a loaded image; `gray` as savesAsGray says.
-std::unique_ptr<RowSource> rowsOf(const ImageData& d, bool gray);
+// The rows of a loaded image for a JPEG made as `options` say; `gray` as
+// savesAsGray says.
+std::unique_ptr<RowSource> rowsOf(const ImageData& d, bool gray, const JpegOptions& options);
 
 }  // namespace imaging

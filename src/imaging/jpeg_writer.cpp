@@ -55,7 +55,7 @@ void termDestination(j_compress_ptr cinfo) {
 struct EncodeParams {
     int width;
     int height;
-    int quality;
+    JpegOptions options;
     std::int32_t xPelsPerMeter;
     std::int32_t yPelsPerMeter;
     const std::uint8_t* icc;
@@ -76,7 +76,15 @@ void encodeInto(jpeg_compress_struct& cinfo, int fd, const EncodeParams& p, imag
     cinfo.input_components = rows.components;
     cinfo.in_color_space = rows.space;
     jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, p.quality, TRUE);
+    jpeg_set_quality(&cinfo, p.options.quality, TRUE);
+    // In cjpeg's order: the colour space, then the factors and the scans that depend on it.
+    if (p.options.grayscale) jpeg_set_colorspace(&cinfo, JCS_GRAYSCALE);
+    if (p.options.sampling != JpegSampling::Default) {
+        cinfo.comp_info[0].h_samp_factor = p.options.sampling == JpegSampling::S444 ? 1 : 2;
+        cinfo.comp_info[0].v_samp_factor = p.options.sampling == JpegSampling::S420 ? 2 : 1;
+    }
+    if (p.options.optimize) cinfo.optimize_coding = TRUE;
+    if (p.options.progressive) jpeg_simple_progression(&cinfo);
     // Pixels per metre become dots per centimetre, truncated, as cjpeg does;
     // under one dot per centimetre there is no density to tell (a density of
     // 0 is invalid), and the JFIF default of 1:1 stays.
@@ -95,15 +103,16 @@ void encodeInto(jpeg_compress_struct& cinfo, int fd, const EncodeParams& p, imag
     jpeg_finish_compress(&cinfo);
 }
 
-// The image encoded at `quality` into fd.
-bool encode(int fd, const ImageDescriptor* image, int quality) {
+// The image encoded as `options` say into fd.
+bool encode(int fd, const ImageDescriptor* image, JpegOptions options) {
     const ImageData& d = ImageAccess::data(*image);
+    options.quality = std::clamp(options.quality, 1, 100);
     const EncodeParams p{d.width,         d.height,
-                         std::clamp(quality, 1, 100),
+                         options,
                          d.xPelsPerMeter, d.yPelsPerMeter,
                          d.icc ? d.icc->data() : nullptr,
                          d.icc ? d.icc->size() : 0};
-    const std::unique_ptr<imaging::RowSource> rows = imaging::rowsOf(d, savesAsGray(image));
+    const std::unique_ptr<imaging::RowSource> rows = imaging::rowsOf(d, savesAsGray(image), options);
     return imaging::compressGuarded([&](j_compress_ptr cinfo) { encodeInto(*cinfo, fd, p, *rows); });
 }
 
@@ -130,7 +139,7 @@ bool PendingJpeg::commit(bool replace) try {
 }
 
 // A failed allocation of working memory is a failure to save, not an abort.
-int savejpg_pending(const char* filename, const ImageDescriptor* image, int quality, PendingJpeg* out) try {
+int savejpg_pending(const char* filename, const ImageDescriptor* image, const JpegOptions& options, PendingJpeg* out) try {
     imaging::noteOsError(0);
     if (out == nullptr) return IMG_ERR_WRITE;
     out->file_.reset();
@@ -146,7 +155,7 @@ int savejpg_pending(const char* filename, const ImageDescriptor* image, int qual
     // without a second lossy pass, whatever the quality.
     const auto* embedded = std::get_if<imaging::contents::Jpeg>(&d.contents);
     const bool written = embedded ? writeToFile(target->fd(), embedded->bytes->data(), embedded->bytes->size())
-                                  : encode(target->fd(), image, quality);
+                                  : encode(target->fd(), image, options);
     if (!written) return IMG_ERR_WRITE;  // target's destructor discards the file
     out->file_ = std::move(target);
     return IMG_OK;
@@ -161,8 +170,14 @@ bool savesAsGray(const ImageDescriptor* image) {
                        [](const RGBQUAD& c) { return c.rgbRed == c.rgbGreen && c.rgbGreen == c.rgbBlue; });
 }
 
-int savejpg(const char* filename, const ImageDescriptor* image, int quality) {
+int savejpg_pending(const char* filename, const ImageDescriptor* image, int quality, PendingJpeg* out) {
+    return savejpg_pending(filename, image, JpegOptions(quality), out);
+}
+
+int savejpg(const char* filename, const ImageDescriptor* image, const JpegOptions& options) {
     PendingJpeg jpeg;
-    if (int rc = savejpg_pending(filename, image, quality, &jpeg)) return rc;
+    if (int rc = savejpg_pending(filename, image, options, &jpeg)) return rc;
     return jpeg.commit() ? IMG_OK : IMG_ERR_WRITE;
 }
+
+int savejpg(const char* filename, const ImageDescriptor* image, int quality) { return savejpg(filename, image, JpegOptions(quality)); }

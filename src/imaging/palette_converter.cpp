@@ -141,8 +141,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<RowSource> convertedIndexRows(const IndexRows& rows, std::span<const RGBQUAD> palette) {
-    if (!ownConverterFor(fastPaths(), rows.depth) || !colourConverterReplaceable()) return nullptr;
+std::unique_ptr<RowSource> convertedIndexRows(const IndexRows& rows, std::span<const RGBQUAD> palette,
+                                              const JpegOptions& options) {
+    if (!ownConverterFor(fastPaths(), rows.depth, options) || !colourConverterReplaceable()) return nullptr;
     Planes planes;
     if (!paletteYcc(palette, rows.depth, planes)) return nullptr;
     return std::make_unique<ConvertedRows>(rows, planes);

@@ -23,8 +23,10 @@ struct IndexRows {
 
 // The rows as they are, for a converter that gives each index the Y, Cb and
 // Cr libjpeg's own converter makes of its palette entry, so the JPEG's bytes
-// are those of B, G, R, X rows. Null where it does not pay (fast_paths'
-// ownConverterFor) or libjpeg's converter cannot be replaced.
-std::unique_ptr<RowSource> convertedIndexRows(const IndexRows& rows, std::span<const RGBQUAD> palette);
+// are those of B, G, R, X rows. Null where it does not pay or cannot work
+// for the JPEG `options` ask (fast_paths' ownConverterFor) or libjpeg's
+// converter cannot be replaced.
+std::unique_ptr<RowSource> convertedIndexRows(const IndexRows& rows, std::span<const RGBQUAD> palette,
+                                              const JpegOptions& options);
 
 }  // namespace imaging

@@ -106,6 +106,10 @@ void CommandLineTest::optionsAndExitStatuses_data() {
     QTest::newRow("quality 0") << QStringList{"--convert", "-q", "0", "in"} << QByteArray() << 2 << "pellicor: invalid quality '0'";
     QTest::newRow("quality 101") << QStringList{"--convert", "--quality=101", "in"} << QByteArray() << 2 << "pellicor: invalid quality '101'";
     QTest::newRow("quality text") << QStringList{"--convert", "-q", "75%", "in"} << QByteArray() << 2 << "pellicor: invalid quality '75%'";
+    QTest::newRow("sampling 4:1:1") << QStringList{"--convert", "--sample", "4:1:1", "in"} << QByteArray() << 2
+                                    << "pellicor: invalid sampling '4:1:1' (4:4:4, 4:2:2 or 4:2:0)";
+    QTest::newRow("encoder options") << QStringList{"--convert", "--sample=4:2:2", "--progressive", "--optimize", "--grayscale", "in"}
+                                     << QByteArray() << 0 << "1 converted";
     QTest::newRow("no jobs") << QStringList{"--convert", "-j", "0", "in"} << QByteArray() << 2 << "pellicor: invalid number of jobs '0'";
     QTest::newRow("unknown option") << QStringList{"--convert", "--fast", "in"} << QByteArray() << 2 << "pellicor: Unknown option 'fast'";
     QTest::newRow("list that is not there") << QStringList{"--convert", "--files-from", "nolist"} << QByteArray() << 2
@@ -130,6 +134,9 @@ void CommandLineTest::optionsAndExitStatuses() {
     const Run r = run(arguments, {}, platform);
     QVERIFY2((r.out + r.err).contains(output), qPrintable(r.out + r.err));
     QCOMPARE(r.status, status);
+    // As asked: a progressive frame of 16 x 12 with one component sampled 2x1.
+    QFile jpeg("in/top.jpg");
+    QVERIFY(!arguments.contains("--progressive") || (jpeg.open(QIODevice::ReadOnly) && jpeg.readAll().contains(QByteArray("\xFF\xC2\0\x0B\x08\0\x0C\0\x10\x01\x01\x21", 12))));
 }
 
 void CommandLineTest::trees_data() {
