@@ -12,7 +12,7 @@ constexpr int kMostJobs = 1024;
 
 void print(std::FILE* stream, const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), stream);
-    std::fflush(stream);
+    if (stream != stdout) std::fflush(stream);  // standard output is flushed once, where its errors are told
 }
 
 Finished usageError(const QString& message) {
