@@ -92,21 +92,16 @@ void CommandLineTest::shownNames_data() {
     QTest::newRow("plain") << QByteArray("a/b-1.2,x%y+z:w@v_]") << "a/b-1.2,x%y+z:w@v_]";
     QTest::newRow("letters of other scripts") << QByteArray("\xC3\xA9t\xC3\xA9") << QString::fromUtf8("été");
     QTest::newRow("not first, not alone") << QByteArray("a#b~{c}") << "a#b~{c}";
-    QTest::newRow("first") << QByteArray("~a") << "'~a'";
-    QTest::newRow("alone") << QByteArray("{") << "'{'";
+    QTest::newRow("first, and DEL") << QByteArray("~a\x7F") << "'~a'$'\\177'";
     QTest::newRow("shell characters") << QByteArray("a b=c$d!") << "'a b=c$d!'";
     QTest::newRow("single quote") << QByteArray("it's a") << "\"it's a\"";
     QTest::newRow("single quote and dollar") << QByteArray("a'$b") << "'a'\\''$b'";
     QTest::newRow("line break") << QByteArray("a\nb") << "'a'$'\\n''b'";
-    QTest::newRow("first and last") << QByteArray("\nb\t") << "''$'\\n''b'$'\\t'";
     QTest::newRow("escape sequence") << QByteArray("a\x1B[2J") << "'a'$'\\033''[2J'";
     QTest::newRow("escape then quote") << QByteArray("\a'") << "''$'\\a'\\'''";
     QTest::newRow("Latin-1") << QByteArray("caf\xE9 \xE9t\xE9") << "'caf'$'\\351'' '$'\\351''t'$'\\351'";
-    QTest::newRow("half a character") << QByteArray("\xC3") << "''$'\\303'";
     QTest::newRow("surrogate in UTF-8") << QByteArray("\xED\xB2\x80") << "''$'\\355\\262\\200'";
-    QTest::newRow("C1 control") << QByteArray("\xC2\x85x") << "''$'\\302\\205''x'";
     QTest::newRow("right-to-left override") << QByteArray("\xE2\x80\xAEgpj.exe") << "''$'\\342\\200\\256''gpj.exe'";
-    QTest::newRow("delete") << QByteArray("x\x7F") << "'x'$'\\177'";
     QTest::newRow("empty") << QByteArray() << "''";
     QTest::newRow("C locale") << QByteArray("\xC3\xA9") << "C:''$'\\303\\251'";
 }
@@ -119,18 +114,16 @@ void CommandLineTest::shownNames() {
     setUtf8Terminal(!shown.startsWith("C:"));
     QCOMPARE(shownName(text), shown.startsWith("C:") ? shown.mid(2) : shown);
     setUtf8Terminal(true);
-    const QByteArray bash = QByteArray("printf %s ") + shownName(text).toUtf8();  // the shell takes it back
-    QProcess sh;
-    sh.start("bash", {"-c", bash});
+    QProcess sh;  // the shell takes it back
+    sh.start("bash", {"-c", "printf %s " + shownName(text)});
     QVERIFY(sh.waitForFinished());
     QCOMPARE(sh.readAllStandardOutput(), name);
 }
 
 void CommandLineTest::writeErrorsAreTold() {
     for (const char* option : {"--version", "--help"}) {
-        const Run r = run({"-c", QStringLiteral("exec %1 %2 > /dev/full").arg(PELLICOR_PROGRAM, option)}, {}, {}, "sh");
-        QCOMPARE(r.err, "pellicor: write error: No space left on device\n");
-        QCOMPARE(r.status, 1);
+        const Run r = run({"-c", QStringLiteral("%1 %2 > /dev/full; echo $?").arg(PELLICOR_PROGRAM, option)}, {}, {}, "sh");
+        QCOMPARE(r.err + r.out, "pellicor: write error: No space left on device\n1\n");
     }
 }
 
@@ -139,15 +132,11 @@ void makeBitmapBelow(const QByteArray& root, const QByteArray& folder, const QBy
     int fd = ::open(root, O_PATH | O_DIRECTORY);
     for (const QByteArray& part : folder.split('/')) {
         ::mkdirat(fd, part, 0777);
-        const int next = ::openat(fd, part, O_PATH | O_DIRECTORY);
-        ::close(fd);
-        fd = next;
+        fd = ::openat(fd, part, O_PATH | O_DIRECTORY);  // a few descriptors left open: the test ends soon
     }
     const std::vector<std::uint8_t> bytes = fixture::encode(fixture::Variant{}, fixture::photo(8, 6, false));
     const int file = ::openat(fd, name, O_WRONLY | O_CREAT, 0644);
-    QVERIFY(file >= 0 && ::write(file, bytes.data(), bytes.size()) == ssize_t(bytes.size()));
-    ::close(file);
-    ::close(fd);
+    QVERIFY(file >= 0 && ::write(file, bytes.data(), bytes.size()) == ssize_t(bytes.size()) && ::close(file) == 0);
 }
 
 void CommandLineTest::namesNotTextAndPathsPastPathMax_data() {
