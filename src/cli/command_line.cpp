@@ -2,12 +2,14 @@
 
 #include "batch_run.h"
 #include "convert_options.h"
+#include "file_names.h"
 #include "progress.h"
 #include "source_tree.h"
 #include "work_ahead.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -63,17 +65,29 @@ void catchStopSignals() {
     std::_Exit(128 + signal);  // not reached: the signal's default is to end the process
 }
 
+// What was printed (help, the version) must have reached its reader: a full
+// disk or a closed pipe is an error, said as coreutils say it.
+int closeOutput(int status) {
+    errno = 0;
+    const bool failedBefore = std::ferror(stdout) != 0;
+    const bool closeFailed = std::fclose(stdout) != 0;
+    if (!failedBefore && !closeFailed) return status;
+    const int error = errno;
+    std::fprintf(stderr, "pellicor: write error%s%s\n", error != 0 ? ": " : "", error != 0 ? std::strerror(error) : "");
+    return kExitFailed;
+}
+
 }  // namespace
 
 std::optional<int> runWithoutWindow(int argc, char** argv) {
     QStringList arguments;
-    for (int i = 0; i < argc; ++i) arguments << QFile::decodeName(argv[i]);
+    for (int i = 0; i < argc; ++i) arguments << fileNameText(argv[i]);
     if (!wantsCommandLine(arguments)) return std::nullopt;
     QCoreApplication app(argc, argv);
     raiseOpenFileLimit();
 
     std::variant<ConvertOptions, Finished> parsed = parseConvertOptions(arguments);
-    if (const Finished* finished = std::get_if<Finished>(&parsed)) return finished->status;
+    if (const Finished* finished = std::get_if<Finished>(&parsed)) return closeOutput(finished->status);
     ConvertOptions& options = std::get<ConvertOptions>(parsed);
     if (!options.filesFrom.isEmpty()) {
         const std::optional<QStringList> listed = readPathList(options.filesFrom, options.nulSeparated);

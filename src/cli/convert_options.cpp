@@ -13,7 +13,7 @@ constexpr int kMostJobs = 1024;
 
 void print(std::FILE* stream, const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), stream);
-    std::fflush(stream);
+    if (stream != stdout) std::fflush(stream);  // standard output is flushed once, where its errors are told
 }
 
 // pellicor-convert, the command line alone, points at its own help.

@@ -28,7 +28,10 @@ QString clockText(double seconds) {
 
 }  // namespace
 
-Progress::Progress(bool quiet, bool terminal) : quiet_(quiet), terminal_(terminal) { clock_.start(); }
+Progress::Progress(bool quiet, bool terminal) : quiet_(quiet), terminal_(terminal) {
+    clock_.start();
+    whole_.start();
+}
 
 Progress::~Progress() { stopBar(); }
 
@@ -63,7 +66,7 @@ void Progress::finish(const RunCounts& counts) {
             .arg(counts.converted)
             .arg(counts.failed)
             .arg(counts.skipped)
-            .arg(clock_.elapsed() / 1000.0, 0, 'f', 1)
+            .arg(whole_.elapsed() / 1000.0, 0, 'f', 1)
             .toLocal8Bit());
 }
 

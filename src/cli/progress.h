@@ -23,7 +23,7 @@ public:
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
 
-    // The work ahead; the bar starts now.
+    // The work ahead; the bar starts now. The summary's time runs from this object's making.
     void start(qint64 files, qint64 bytes);
     void failure(const QString& line);
     void fileDone(qint64 bytes);
@@ -39,7 +39,8 @@ private:
 
     const bool quiet_;
     const bool terminal_;
-    QElapsedTimer clock_;
+    QElapsedTimer clock_;  // the bar's rates: from the first file on
+    QElapsedTimer whole_;  // the summary's time: the folder walk too
     std::atomic<qint64> doneFiles_{0};
     std::atomic<qint64> doneBytes_{0};
     qint64 files_ = 0;

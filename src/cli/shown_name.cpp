@@ -2,14 +2,12 @@
 
 #include "file_names.h"
 
+#include <cctype>
+#include <vector>
+
 namespace {
 
 bool utf8Terminal = true;
-
-bool plainByte(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           QByteArrayView("%+,-./:=@_").contains(char(c));
-}
 
 // Characters a terminal shows as themselves: not controls, not formatting
 // (bidirectional overrides), not line or paragraph separators, assigned.
@@ -42,24 +40,20 @@ void escapeByte(QString& out, unsigned char c) {
 
 void setUtf8Terminal(bool on) { utf8Terminal = on; }
 
+// As coreutils' shell-escape quoting: bare when every character is plain;
+// else in double quotes when the name holds a single quote and nothing the
+// shell takes specially there; else in single quotes, a single quote as '\'',
+// and whatever must not reach the terminal as $'\n' pieces.
 QString shownName(const QString& name) {
-    const QByteArray bytes = fileNameBytes(name);
-    // Split into runs to quote ('...') and runs to escape ($'...').
-    QString out;
-    QString quoted;
-    QString escaped;
-    bool plain = !bytes.isEmpty() && bytes[0] != '~' && bytes[0] != '#';
-    const auto flushQuoted = [&] {
-        if (quoted.isEmpty()) return;
-        out += QLatin1Char('\'') + quoted + QLatin1Char('\'');
-        quoted.clear();
+    const QString text = fileNameText(fileNameBytes(name));
+    struct Piece {
+        QStringView shown;  // empty: escape `bytes`
+        QByteArray bytes;
     };
-    const auto flushEscaped = [&] {
-        if (escaped.isEmpty()) return;
-        out += QStringLiteral("$'") + escaped + QLatin1Char('\'');
-        escaped.clear();
-    };
-    const QString text = fileNameText(bytes);
+    std::vector<Piece> pieces;
+    bool bare = !text.isEmpty();
+    bool singleQuote = false;
+    bool doubleQuotable = true;  // every character means the same between double quotes
     for (qsizetype i = 0; i < text.size(); ++i) {
         char32_t c = text[i].unicode();
         qsizetype units = 1;
@@ -68,20 +62,45 @@ QString shownName(const QString& name) {
             units = 2;
         }
         const QStringView piece = QStringView(text).mid(i, units);
+        const bool first = i == 0;
         i += units - 1;
         const bool stray = c >= 0xDC80 && c <= 0xDCFF;
-        if (!stray && c >= 0x20 && (c < 0x7F || (c > 0x7F && utf8Terminal && printable(c)))) {
-            flushEscaped();
-            if (c >= 0x80 || !plainByte(static_cast<unsigned char>(c))) plain = false;
-            quoted += c == U'\'' ? QStringLiteral("'\\''") : piece.toString();
+        if (stray || c < 0x20 || c == 0x7F || (c > 0x7F && !(utf8Terminal && printable(c)))) {
+            bare = doubleQuotable = false;
+            pieces.push_back({{}, fileNameBytes(piece)});
             continue;
         }
-        plain = false;
-        flushQuoted();
-        for (const char b : fileNameBytes(piece)) escapeByte(escaped, static_cast<unsigned char>(b));
+        pieces.push_back({piece, {}});
+        if (c > 0x7F || (c < 0x80 && std::isalnum(static_cast<int>(c))) || QByteArrayView("%+,-./:]_@").contains(char(c)))
+            continue;
+        if (c == '{' || c == '}' || c == '#' || c == '~') {
+            // Special only alone ({ and }) or first (# and ~).
+            const bool special = (c == '{' || c == '}') ? text.size() == 1 : first;
+            bare = bare && !special;
+            doubleQuotable = doubleQuotable && special;
+            continue;
+        }
+        bare = false;
+        if (c == '\'') singleQuote = true;
+        if (c != '\'' && c != ' ') doubleQuotable = false;
     }
-    if (plain) return quoted;
-    flushQuoted();
-    flushEscaped();
-    return out.isEmpty() ? QStringLiteral("''") : out;
+    if (bare) return text;
+    if (singleQuote && doubleQuotable) return QLatin1Char('"') + text + QLatin1Char('"');
+    QString out = QStringLiteral("'");
+    bool escaping = false;
+    for (const Piece& piece : pieces) {
+        if (piece.shown.isEmpty()) {
+            if (!escaping) out += QStringLiteral("'$'");
+            escaping = true;
+            for (const char b : piece.bytes) escapeByte(out, static_cast<unsigned char>(b));
+        } else if (piece.shown == QLatin1String("'")) {
+            out += QStringLiteral("'\\''");  // also ends an escaped run: $'\n'\''
+            escaping = false;
+        } else {
+            if (escaping) out += QStringLiteral("''");
+            escaping = false;
+            out += piece.shown;
+        }
+    }
+    return out + QLatin1Char('\'');
 }

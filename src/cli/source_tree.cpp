@@ -1,12 +1,14 @@
 #include "source_tree.h"
 
 #include "conversion_run.h"
+#include "file_names.h"
+#include "shown_name.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QSet>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,20 +16,45 @@
 
 namespace {
 
-// Names that are no UTF-8 text reach us with U+FFFD in place of their bytes,
-// and two of them may read the same: such a name cannot be told apart, so it is not used.
-bool garbled(const QString& name) { return name.contains(QChar::ReplacementCharacter); }
-const QString kGarbled = QStringLiteral(": Its name is not UTF-8 text");
+constexpr int kMostFoldersLookedInto = 1000;  // for the hint that -r is missing
 
 bool notOlder(const timespec& a, const timespec& b) {
     return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec >= b.tv_nsec;
 }
+
+QString systemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
 struct Entry {
     QString name;
     bool folder = false;
     struct stat st {};
 };
+
+// Whether a bitmap file lies somewhere below the folder `fd` (closed here),
+// looking into `budget` folders at most.
+bool bitmapsBelow(int fd, int& budget) {
+    DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (dir == nullptr) {
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    bool found = false;
+    std::vector<std::string> folders;
+    while (const dirent* e = ::readdir(dir)) {
+        if (e->d_name[0] == '.') continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), e->d_name, &st, 0) != 0) continue;
+        if (S_ISREG(st.st_mode) && isBitmapName(fileNameText(e->d_name))) found = true;
+        if (S_ISDIR(st.st_mode)) folders.emplace_back(e->d_name);
+        if (found) break;
+    }
+    for (const std::string& name : folders) {
+        if (found || --budget < 0) break;
+        found = bitmapsBelow(::openat(::dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), budget);
+    }
+    ::closedir(dir);
+    return found;
+}
 
 class Walker {
 public:
@@ -36,14 +63,12 @@ public:
 
     void addPath(const QString& path) {
         struct stat st {};
-        if (garbled(path)) {
-            failure(QStringLiteral("Cannot find file ") + path + kGarbled);
-        } else if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
-            failure(QStringLiteral("Cannot find file ") + path);
+        if (::stat(systemPath(path).c_str(), &st) != 0) {
+            failure(QStringLiteral("cannot access %1: %2").arg(shownName(path), systemReason(errno)));
         } else if (S_ISDIR(st.st_mode)) {
-            walkFolder(path, QString(), {});
+            walkFolder(::open(systemPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), path, QString(), {});
         } else {
-            addFile(path, QFileInfo(path).fileName(), st);
+            addFile(path, namePart(path), st);
         }
     }
 
@@ -52,16 +77,20 @@ public:
 private:
     void failure(const QString& line) {
         ++list_.failed;
-        fail_(line);
+        fail_(QStringLiteral("pellicor: ") + line);
     }
 
+    // Walks the folder opened as `fd` (taken over; -1 with errno when it could not be opened).
+    // Each folder below is opened relative to its parent, so no path grows past what one call takes.
     // `relative` is the folder's path below the folder argument it was found under.
-    void walkFolder(const QString& folder, const QString& relative, std::vector<std::pair<dev_t, ino_t>> ancestors) {
-        DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    void walkFolder(int fd, const QString& folder, const QString& relative, std::vector<std::pair<dev_t, ino_t>> ancestors) {
+        DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
         struct stat self {};
-        if (dir == nullptr || ::fstat(::dirfd(dir), &self) != 0) {
+        if (dir == nullptr || ::fstat(fd, &self) != 0) {
+            const int error = errno;
             if (dir) ::closedir(dir);
-            failure(QStringLiteral("Cannot read folder ") + folder);
+            else if (fd >= 0) ::close(fd);
+            failure(QStringLiteral("cannot read folder %1: %2").arg(shownName(folder), systemReason(error)));
             return;
         }
         // A bind mount can hold its own parent: never walk into a folder twice on one way down.
@@ -72,13 +101,21 @@ private:
         }
         ancestors.push_back(id);
         std::vector<Entry> entries;
+        bool subfolders = false;
+        int error = 0;
         for (;;) {
             errno = 0;
             const dirent* e = ::readdir(dir);
-            if (e == nullptr) break;
+            if (e == nullptr) {
+                error = errno;
+                break;
+            }
             if (e->d_name[0] == '.') continue;  // hidden, or the folder and its parent
-            if (e->d_type == DT_DIR && !options_.recursive) continue;
-            const QString name = QFile::decodeName(e->d_name);
+            if (e->d_type == DT_DIR && !options_.recursive) {
+                subfolders = true;
+                continue;
+            }
+            const QString name = fileNameText(e->d_name);
             Entry entry{name};
             if (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN && !isBitmapName(name)) continue;
             if (::fstatat(::dirfd(dir), e->d_name, &entry.st, AT_SYMLINK_NOFOLLOW) != 0) continue;
@@ -87,20 +124,22 @@ private:
                 (::fstatat(::dirfd(dir), e->d_name, &entry.st, 0) != 0 || !S_ISREG(entry.st.st_mode)))
                 continue;
             if (S_ISDIR(entry.st.st_mode)) {
+                subfolders = true;
                 if (!options_.recursive) continue;
                 entry.folder = true;
             } else if (!S_ISREG(entry.st.st_mode) || !isBitmapName(name)) {
                 continue;
             }
-            if (garbled(name)) {
-                failure(QStringLiteral("Cannot find file ") + joinPath(folder, name) + kGarbled);
-                continue;
-            }
             entries.push_back(entry);
         }
-        const bool readFailed = errno != 0;
-        ::closedir(dir);
-        if (readFailed) failure(QStringLiteral("Cannot read folder ") + folder);
+        if (error != 0) failure(QStringLiteral("cannot read folder %1: %2").arg(shownName(folder), systemReason(error)));
+        // A folder argument with nothing to convert but what lies below: say how to reach it.
+        if (relative.isEmpty() && !options_.recursive && entries.empty() && subfolders) {
+            int budget = kMostFoldersLookedInto;
+            if (bitmapsBelow(::openat(::dirfd(dir), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC), budget))
+                fail_(QStringLiteral("pellicor: %1 holds no bitmaps; its subfolders do: add -r to convert them")
+                          .arg(shownName(folder)));
+        }
         // The file list's order: by name regardless of case, files before folders.
         std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
             if (a.folder != b.folder) return !a.folder;
@@ -111,23 +150,26 @@ private:
             const QString path = joinPath(folder, entry.name);
             const QString below = joinPath(relative, entry.name);
             if (entry.folder)
-                walkFolder(path, below, ancestors);
+                walkFolder(::openat(::dirfd(dir), fileNameBytes(entry.name).constData(),
+                                    O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC),
+                           path, below, ancestors);
             else
                 addFile(path, below, entry.st);
         }
+        ::closedir(dir);
     }
 
     void addFile(const QString& source, const QString& relative, const struct stat& st) {
         const QString target = options_.outputDir.isEmpty() ? jpegNameOf(source)
                                                             : joinPath(options_.outputDir, jpegNameOf(relative));
         // The same file reached twice for the same JPEG (a folder and a file in it) is converted once.
-        const QString key = QStringLiteral("%1:%2:").arg(st.st_dev).arg(st.st_ino) + QFileInfo(target).absoluteFilePath();
+        const QString key = QStringLiteral("%1:%2:").arg(st.st_dev).arg(st.st_ino) + absolutePathOf(target);
         if (seen_.contains(key)) return;
         seen_.insert(key);
         // A run that deletes converts even so: a JPEG holding this very picture lets the bitmap go.
         if (options_.skipExisting && !options_.deleteSources) {
             struct stat jpeg {};
-            if (::stat(QFile::encodeName(target).constData(), &jpeg) == 0 && S_ISREG(jpeg.st_mode) &&
+            if (::stat(systemPath(target).c_str(), &jpeg) == 0 && S_ISREG(jpeg.st_mode) &&
                 notOlder(jpeg.st_mtim, st.st_mtim)) {
                 ++list_.skipped;
                 return;

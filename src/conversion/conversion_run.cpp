@@ -1,11 +1,10 @@
 #include "conversion_run.h"
 
+#include "file_names.h"
 #include "imaging.h"
 #include "run_hooks.h"
 #include "work_ahead.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QSet>
 #include <QThread>
 #include <QThreadPool>
@@ -39,18 +38,18 @@ std::atomic<bool> fileByFile{false};
 
 int removeFile(const QString& path) {
     if (removeHook()) return removeHook()(path);
-    return ::unlink(QFile::encodeName(path).constData()) == 0 ? 0 : errno;
+    return ::unlink(systemPath(path).c_str()) == 0 ? 0 : errno;
 }
 
 bool flush(const QString& path, bool wholeFileSystem = false) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(systemPath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     const bool done = (wholeFileSystem ? ::syncfs(fd) : ::fsync(fd)) == 0 || errno == EINVAL;  // EINVAL: nothing to flush
     ::close(fd);
     return done;
 }
 
-QString folderOf(const QString& path) { return QFileInfo(path).absolutePath(); }
+QString folderOf(const QString& path) { return folderPart(absolutePathOf(path)); }
 
 // Puts the JPEGs and their names on the disk: several with one flush of each
 // file system they are on, else each file and then each folder; which of
@@ -65,8 +64,8 @@ std::vector<bool> makeDurable(const QStringList& jpegs) {
             // A FUSE file system hears of a flush only file by file.
             struct stat st {};
             struct statfs fs {};
-            flushed = flushed && ::stat(QFile::encodeName(folder).constData(), &st) == 0 &&
-                      ::statfs(QFile::encodeName(folder).constData(), &fs) == 0 && fs.f_type != kFuseMagic;
+            flushed = flushed && ::stat(systemPath(folder).c_str(), &st) == 0 &&
+                      ::statfs(systemPath(folder).c_str(), &fs) == 0 && fs.f_type != kFuseMagic;
             if (!flushed || done.contains(st.st_dev)) continue;
             done.insert(st.st_dev);
             flushed = flush(folder, true);
@@ -100,7 +99,7 @@ struct ConversionRun::State {
     EntryReport turn();
     ImageResult resultOf(int k, ImageWork work);
     void name(int k, ImageResult& result, EntryReport& report);
-    QString deletion(int k, const ImageResult& result, bool durable) const;
+    void deletion(int k, const ImageResult& result, bool durable, EntryReport& report) const;
 
     RunSettings settings;
     QStringList sources, targets;
@@ -160,9 +159,9 @@ void ConversionRun::State::name(int k, ImageResult& result, EntryReport& report)
             result.refuse(kAnotherFile);
         } else if (runSources.named(target)) {
             result.refuse(kASource);
-        } else if (struct stat st {}; !settings.replaceExisting && ::lstat(QFile::encodeName(target).constData(), &st) == 0) {
+        } else if (struct stat st {}; !settings.replaceExisting && ::lstat(systemPath(target).c_str(), &st) == 0) {
             // An interrupted run may have named this very JPEG and not yet deleted its bitmap.
-            if (S_ISREG(st.st_mode) && result.jpeg && result.jpeg->sameBytesAs(QFile::encodeName(target).constData()) == 1) {
+            if (S_ISREG(st.st_mode) && result.jpeg && result.jpeg->sameBytesAs(systemPath(target).c_str()) == 1) {
                 result.jpeg.reset();
                 written.add(target);
             } else {
@@ -176,23 +175,33 @@ void ConversionRun::State::name(int k, ImageResult& result, EntryReport& report)
     }
     report.converted = result.outcome == ImageOutcome::Written;
     report.failure = failureText(result, sources[k], target);
+    report.outcome = result.outcome;
+    report.osError = result.osError;
+    report.reason = result.outcome == ImageOutcome::NoMemory ? memoryNeed(result) : result.reason();
     if (result.outcome == ImageOutcome::CannotSave && result.why.isEmpty()) {
         const int e = result.osError;
+        struct stat folder {};
         report.targetLost = e == ENOSPC || e == EDQUOT || e == EROFS || e == ENODEV || e == ENXIO || e == EIO ||
-                            (e == ENOENT && !QFileInfo(folderOf(target)).isDir());
+                            (e == ENOENT && !(::stat(systemPath(folderOf(target)).c_str(), &folder) == 0 && S_ISDIR(folder.st_mode)));
     }
 }
 
-QString ConversionRun::State::deletion(int k, const ImageResult& result, bool durable) const {
+void ConversionRun::State::deletion(int k, const ImageResult& result, bool durable, EntryReport& report) const {
     const QString& source = sources[k];
-    const QString head = QStringLiteral("Cannot delete file ") + source;
-    if (!durable) return head + QStringLiteral("\nIts JPEG could not be flushed to the disk");
-    const std::optional<FileStamp> now = fileStampOf(source);
-    if (!now) return head + QStringLiteral("\nAnother program deleted it meanwhile");
-    if (!result.source || *now != *result.source) return head + QStringLiteral("\nIt was changed while it was being converted");
-    if (const int error = removeFile(source); error != 0)
-        return error > 0 ? head + QLatin1Char('\n') + QString::fromLocal8Bit(std::strerror(error)) : head;
-    return {};
+    QString& why = report.deletionReason;
+    const std::optional<FileStamp> now = durable ? fileStampOf(source) : std::nullopt;
+    if (!durable) {
+        why = QStringLiteral("Its JPEG could not be flushed to the disk");
+    } else if (!now) {
+        why = QStringLiteral("Another program deleted it meanwhile");
+    } else if (!result.source || *now != *result.source) {
+        why = QStringLiteral("It was changed while it was being converted");
+    } else if (const int error = removeFile(source); error == 0) {
+        return;
+    } else if (error > 0) {
+        why = QString::fromLocal8Bit(std::strerror(error));
+    }
+    report.deletion = QStringLiteral("Cannot delete file ") + source + (why.isEmpty() ? QString() : QLatin1Char('\n') + why);
 }
 
 EntryReport ConversionRun::State::turn() {
@@ -206,7 +215,11 @@ EntryReport ConversionRun::State::turn() {
     if (!stop) ahead->startAhead(k, written);
     ImageWork first = ahead->take(k);
     // Once stopped, only what was under way is finished.
-    if (stop && (!first.isValid() || !first.result().begun)) return EntryReport{k, false, false, {}, {}, false};
+    if (stop && (!first.isValid() || !first.result().begun)) {
+        EntryReport report;
+        report.index = k;
+        return report;
+    }
 
     // The entry in its turn, and with --delete the finished ones after it.
     std::vector<std::pair<int, ImageResult>> group;
@@ -226,7 +239,9 @@ EntryReport ConversionRun::State::turn() {
     std::vector<EntryReport> reports;
     std::vector<std::size_t> toDelete;
     for (auto& [j, result] : group) {
-        EntryReport report{j, true, false, {}, {}, false};
+        EntryReport report;
+        report.index = j;
+        report.started = true;
         name(j, result, report);
         if (report.converted && settings.deleteSources && isBitmapName(sources[j])) toDelete.push_back(reports.size());
         reports.push_back(report);
@@ -243,7 +258,7 @@ EntryReport ConversionRun::State::turn() {
         std::vector<std::size_t> order(toDelete.size());
         std::iota(order.begin(), order.end(), std::size_t{0});
         const auto remove = [&](std::size_t n) {
-            reports[toDelete[n]].deletion = deletion(reports[toDelete[n]].index, group[toDelete[n]].second, durable[n]);
+            deletion(reports[toDelete[n]].index, group[toDelete[n]].second, durable[n], reports[toDelete[n]]);
         };
         if (order.size() > 1)
             QtConcurrent::blockingMap(&deleters, order, remove);

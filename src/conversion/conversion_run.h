@@ -41,6 +41,12 @@ struct EntryReport {
     QString failure;
     // "Cannot delete file X" and on a second line why; empty when not asked or done.
     QString deletion;
+    // The same apart, for a front end that words its own lines and shows
+    // names its own way: the step that failed (Written: none), and why.
+    ImageOutcome outcome = ImageOutcome::Written;
+    int osError = 0;  // the system's reason for the failed step, if any
+    QString reason;  // NoMemory: what the picture needs
+    QString deletionReason;  // empty when no reason is known
     // The save failed because the target's medium takes nothing more: full,
     // read-only, gone, or its folder gone. The next entries would fail alike.
     bool targetLost = false;

@@ -1,5 +1,9 @@
 #include "file_names.h"
 
+#include <QDir>
+#include <cerrno>
+#include <unistd.h>
+
 namespace {
 
 constexpr char16_t kStrayByte = 0xDC00;
@@ -87,4 +91,28 @@ QByteArray fileNameBytes(QStringView text) {
         bytes.append(char(0x80 | (c & 0x3F)));
     }
     return bytes;
+}
+
+files::ShortPath systemPath(const QString& path) { return files::ShortPath(fileNameBytes(path).toStdString()); }
+
+QString folderPart(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0) return QStringLiteral(".");
+    return slash == 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+QString namePart(const QString& path) { return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1); }
+
+QString absolutePathOf(const QString& path) {
+    if (path.startsWith(QLatin1Char('/'))) return path;
+    // The current folder's own bytes (getcwd gives them as they are).
+    std::string folder(4096, '\0');
+    while (::getcwd(folder.data(), folder.size()) == nullptr) {
+        if (errno != ERANGE) return path;
+        folder.resize(folder.size() * 2);
+    }
+    folder.resize(folder.find('\0'));
+    QString whole = fileNameText(QByteArrayView(folder.data(), qsizetype(folder.size())));
+    if (!whole.endsWith(QLatin1Char('/'))) whole += QLatin1Char('/');
+    return QDir::cleanPath(whole + path);  // the text only: nothing is looked up
 }

@@ -1,12 +1,13 @@
 #include "image_conversion.h"
 
+#include "file_names.h"
 #include "imaging.h"
 #include "load_sequence.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -55,15 +56,18 @@ QString failureText(const ImageResult& result, const QString& source, const QStr
     case ImageOutcome::CannotFind: first = QStringLiteral("Cannot find file ") + source; break;
     case ImageOutcome::NoMemory:
         first = QStringLiteral("Not enough memory");
-        second = !result.tooLarge.isEmpty() ? source + QLatin1Char(' ') + result.tooLarge
-                 : result.needed > 0       ? source + QStringLiteral(" needs ") + bytesText(result.needed)
-                                           : source;
+        second = memoryNeed(result).isEmpty() ? source : source + QLatin1Char(' ') + memoryNeed(result);
         break;
     case ImageOutcome::CannotLoad: first = QStringLiteral("Cannot load file ") + source; break;
     case ImageOutcome::CannotSave: first = QStringLiteral("Cannot save file ") + target; break;
     case ImageOutcome::Written: return {};
     }
     return second.isEmpty() ? first : first + QLatin1Char('\n') + second;
+}
+
+QString memoryNeed(const ImageResult& result) {
+    if (!result.tooLarge.isEmpty()) return result.tooLarge;
+    return result.needed > 0 ? QStringLiteral("needs ") + bytesText(result.needed) : QString();
 }
 
 ImageResult convertImage(const QString& source, const QString& target, const JpegOptions& jpeg) {
@@ -73,8 +77,8 @@ ImageResult convertImage(const QString& source, const QString& target, const Jpe
         result.refuse(QStringLiteral("It would replace the bitmap itself"));
         return result;
     }
-    const QByteArray sourceName = QFile::encodeName(source);
-    const QByteArray targetName = QFile::encodeName(target);
+    const files::ShortPath sourceName = systemPath(source);
+    auto targetName = std::make_shared<const files::ShortPath>(fileNameBytes(target).toStdString());
 
     const auto failed = [&result](ImageOutcome outcome, int code) {
         result.outcome = outcome;
@@ -84,7 +88,7 @@ ImageResult convertImage(const QString& source, const QString& target, const Jpe
         return result;
     };
     ImageDescriptor image{};
-    const imaging::Loaded loaded = imaging::loadPicture(sourceName.constData(), image);
+    const imaging::Loaded loaded = imaging::loadPicture(sourceName.c_str(), image);
     switch (loaded.failed) {
     case imaging::LoadStep::None:
         break;
@@ -97,29 +101,32 @@ ImageResult convertImage(const QString& source, const QString& target, const Jpe
         return failed(ImageOutcome::NoMemory, loaded.code);
     case imaging::LoadStep::Load:
         // Gone since its header was read: it cannot be found any more.
-        return failed(loaded.code == IMG_ERR_OPEN && !QFileInfo::exists(source) ? ImageOutcome::CannotFind
+        return failed(loaded.code == IMG_ERR_OPEN && ::access(sourceName.c_str(), F_OK) != 0 ? ImageOutcome::CannotFind
                       : loaded.code == IMG_ERR_NO_MEMORY                       ? ImageOutcome::NoMemory
                                                                                : ImageOutcome::CannotLoad,
                       loaded.code);
     }
     auto pending = std::make_shared<PendingJpeg>();
-    const int saved = savejpg_pending(targetName.constData(), &image, jpeg, pending.get());
+    const int saved = savejpg_pending(targetName->c_str(), &image, jpeg, pending.get());
     freeimage(&image);
     if (saved != IMG_OK) return failed(ImageOutcome::CannotSave, saved);
     result.outcome = ImageOutcome::Written;
+    result.targetPath = std::move(targetName);
     result.jpeg = std::move(pending);
     return result;
 }
 
 std::size_t conversionBytes(const QString& source, const JpegOptions& jpeg) {
     BITMAPINFOHEADER header{};
-    if (bmpinfo(QFile::encodeName(source).constData(), &header) != IMG_OK) return 0;
+    const files::ShortPath path = systemPath(source);
+    if (bmpinfo(path.c_str(), &header) != IMG_OK) return 0;
     const int depth = imaging::programDepth(header.biBitCount);
     std::uint64_t bytes = bufferBytes(header, depth);
     if (depth == 1) bytes += bufferBytes(header, 8);  // both buffers live while it is widened
     // Files whose rows are not the buffer's are read whole before decoding.
     const bool rowsAsTheyAre = header.biCompression == BI_RGB && (depth == 24 ? header.biBitCount == 24 : true);
-    if (!rowsAsTheyAre) bytes += static_cast<std::uint64_t>(QFileInfo(source).size());
+    struct stat st {};
+    if (!rowsAsTheyAre && ::stat(path.c_str(), &st) == 0) bytes += static_cast<std::uint64_t>(st.st_size);
     // An embedded progressive JPEG keeps every coefficient, an interlaced PNG
     // every pixel, while they decode (OS/2's RLE24 shares the number: counted alike).
     if (header.biCompression == BI_JPEG || header.biCompression == BI_PNG) bytes += 2 * bufferBytes(header, 32);

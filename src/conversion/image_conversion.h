@@ -6,6 +6,7 @@
 
 #include "file_identity.h"
 #include "imaging.h"
+#include "short_path.h"
 
 #include <QString>
 #include <cstddef>
@@ -17,6 +18,9 @@ enum class ImageOutcome { Written, CannotFind, NoMemory, CannotLoad, CannotSave 
 
 struct ImageResult {
     ImageOutcome outcome = ImageOutcome::CannotFind;
+    // A target past PATH_MAX is written through its folder's descriptor: held
+    // as long as the JPEG (declared first, so it goes last).
+    std::shared_ptr<const files::ShortPath> targetPath;
     std::shared_ptr<PendingJpeg> jpeg;  // Written: the JPEG to commit
     std::optional<FileStamp> source;  // the source as it was before it was read
     int code = 0;  // the failing imaging call's IMG_ERR_* code
@@ -38,6 +42,8 @@ struct ImageResult {
 // ("Cannot load file <source>", ...), the second why ("<source> needs
 // 3.4 GiB" when memory failed); empty for a JPEG that was written.
 QString failureText(const ImageResult& result, const QString& source, const QString& target);
+// NoMemory: what the picture needs ("needs 3.4 GiB", "is wider than a JPEG can be"); empty when not known.
+QString memoryNeed(const ImageResult& result);
 
 // Reads `source` and encodes `target` as `jpeg` says (a quality alone: the
 // window's JPEG). A target that is the source itself is refused, as a save
