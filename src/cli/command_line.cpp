@@ -12,6 +12,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <unistd.h>
@@ -41,7 +42,12 @@ void catchStopSignals() {
     action.sa_handler = askToStop;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal ignored from the start (nohup, a background job of a script) stays ignored.
+        struct sigaction before {};
+        if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+        ::sigaction(signal, &action, nullptr);
+    }
     // A reader of our messages that went away (| head) must not stop a JPEG half named.
     ::signal(SIGPIPE, SIG_IGN);
 }
@@ -134,6 +140,20 @@ void convertAsListed(const ConvertOptions& options, PathList& list, Progress& pr
     if (list.error() != 0) counts.unfinished = true;
 }
 
+// Once the files under way are done, the process ends by the signal that
+// stopped it, so that a calling shell loop or script stops as well.
+[[noreturn]] void dieBy(int signal) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::signal(signal, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    ::sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    ::raise(signal);
+    std::_Exit(128 + signal);  // not reached: the signal's default is to end the process
+}
+
 }  // namespace
 
 std::optional<int> runWithoutWindow(int argc, char** argv) {
@@ -174,6 +194,6 @@ std::optional<int> runWithoutWindow(int argc, char** argv) {
         convertJobs(found.jobs, options, progress, counts, stopSignal);
     }
     progress.finish(counts);
-    if (const int signal = stopSignal.load(); signal != 0) return 128 + signal;
+    if (const int signal = stopSignal.load(); signal != 0) dieBy(signal);
     return counts.failed > 0 || counts.unfinished ? kExitFailed : kExitOk;
 }
