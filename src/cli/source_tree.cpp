@@ -50,12 +50,14 @@ QString currentFolder() {
     return text;
 }
 
-// --exclude: a pattern without '/' is matched against a name, one with '/'
-// against the whole path below the folder argument (or --base); a final '/'
-// matches folders only.
+// --exclude, as rsync has it: a pattern without '/' is matched against a
+// name, one with '/' against the path below the folder argument (or --base)
+// and, unless it starts with '/', against each of its ends after a '/'; a
+// final '/' matches folders only.
 struct Exclusion {
     QByteArray pattern;
     bool wholePath = false;
+    bool anchored = false;
     bool foldersOnly = false;
 };
 
@@ -68,6 +70,7 @@ std::vector<Exclusion> exclusionsOf(const QStringList& patterns) {
             e.foldersOnly = true;
         }
         e.wholePath = e.pattern.contains('/');
+        e.anchored = e.pattern.startsWith('/');
         while (e.pattern.size() > 1 && e.pattern.startsWith('/')) e.pattern.remove(0, 1);
         out.push_back(e);
     }
@@ -192,6 +195,23 @@ private:
         }
     }
 
+    bool excluded(const QByteArray& name, const QByteArray& below, bool folder) const {
+        for (const Exclusion& e : exclusions_) {
+            if (e.foldersOnly && !folder) continue;
+            if (!e.wholePath) {
+                if (::fnmatch(e.pattern.constData(), name.constData(), 0) == 0) return true;
+                continue;
+            }
+            for (qsizetype from = 0;;) {
+                if (::fnmatch(e.pattern.constData(), below.constData() + from, FNM_PATHNAME) == 0) return true;
+                const qsizetype slash = below.indexOf('/', from);
+                if (e.anchored || slash < 0) break;
+                from = slash + 1;
+            }
+        }
+        return false;
+    }
+
     void addFile(const QString& source, const QString& relative, const struct stat& st) {
         const QString target = options_.outputDir.isEmpty() ? jpegNameOf(source)
                                                             : joinPath(options_.outputDir, jpegNameOf(relative));
@@ -222,15 +242,6 @@ private:
     }
 
     const ConvertOptions& options_;
-    bool excluded(const QByteArray& name, const QByteArray& below, bool folder) const {
-        for (const Exclusion& e : exclusions_) {
-            if (e.foldersOnly && !folder) continue;
-            if (::fnmatch(e.pattern.constData(), (e.wholePath ? below : name).constData(), e.wholePath ? FNM_PATHNAME : 0) == 0)
-                return true;
-        }
-        return false;
-    }
-
     const std::function<void(const QString&)> fail_;
     const std::function<bool(ConversionJob)> take_;
     const QString cwd_;

@@ -186,8 +186,9 @@ void CommandLineTest::trees_data() {
     QTest::newRow("two bitmaps for one JPEG") << QStringList{"-o", "out", "in/top.bmp", "in/c/top.bmp"} << QByteArray() << QStringList{"out/top.jpg"}
         << QStringList() << "pellicor: cannot convert in/c/top.bmp: another bitmap of this run goes to out/top.jpg; keep their folders with --base\n"
         << QStringList{"in/c/top.bmp"};
-    QTest::newRow("excluded by path, folders only") << QStringList{"-r", "--exclude", "a/*/", "--exclude", "top.bmp/", "in"} << QByteArray()
-        << QStringList{"in/a/one.jpg", "in/top.jpg"} << QStringList() << "" << QStringList();
+    QTest::newRow("excluded by path, folders only") << QStringList{"-r", "--exclude", "a/*/", "--exclude", "/c/", "--exclude", "top.bmp/", "in"}
+        << QByteArray() << QStringList{"in/a/one.jpg", "in/top.jpg", "in/x/c/top.jpg"} << QStringList() << ""
+        << QStringList{"in/c/top.bmp", "in/x/c/top.bmp", "in/x/a/b/z.bmp"};
     QTest::newRow("excluded by name") << QStringList{"-r", "--exclude", "b", "--exclude", "o*", "in"} << QByteArray() << QStringList{"in/top.jpg"}
         << QStringList() << "" << QStringList();
     QTest::newRow("excluded from a list") << QStringList{"--exclude", "*.BMP", "--exclude", "in/c/*", "--files-from", "-"}
