@@ -4,16 +4,19 @@
 #include "convert_options.h"
 #include "file_names.h"
 #include "progress.h"
+#include "shown_name.h"
 #include "source_tree.h"
 #include "work_ahead.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <unistd.h>
 
 namespace {
@@ -49,6 +52,94 @@ void catchStopSignals() {
     }
     // A reader of our messages that went away (| head) must not stop a JPEG half named.
     ::signal(SIGPIPE, SIG_IGN);
+}
+
+// Jobs on their way from the thread that reads the list and walks its paths
+// to the run: a bounded number, however long the list.
+class JobQueue {
+public:
+    static constexpr std::size_t kMostWaiting = 4096;
+
+    // Waits while the queue is full; false once the run takes no more.
+    bool put(ConversionJob job) {
+        std::unique_lock lock(mutex_);
+        room_.wait(lock, [this] { return jobs_.size() < kMostWaiting || abandoned_; });
+        if (abandoned_) return false;
+        ++files_;
+        bytes_ += job.bytes;
+        jobs_.push_back(std::move(job));
+        ready_.notify_all();
+        return true;
+    }
+    void close() {
+        const std::lock_guard lock(mutex_);
+        closed_ = true;
+        ready_.notify_all();
+    }
+    void abandon() {
+        const std::lock_guard lock(mutex_);
+        abandoned_ = true;
+        room_.notify_all();
+    }
+    bool abandoned() {
+        const std::lock_guard lock(mutex_);
+        return abandoned_;
+    }
+    std::pair<qint64, qint64> total() {
+        const std::lock_guard lock(mutex_);
+        return {files_, bytes_};
+    }
+    // What has come, once there is some: each batch is a run of its own, which
+    // slows down as it ends, so a batch waits a moment for enough to keep every job busy.
+    // Empty at the end of the list.
+    std::vector<ConversionJob> take(std::size_t enough) {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [this] { return !jobs_.empty() || closed_; });
+        ready_.wait_for(lock, std::chrono::milliseconds(50), [&] { return jobs_.size() >= enough || closed_; });
+        std::vector<ConversionJob> batch(std::make_move_iterator(jobs_.begin()), std::make_move_iterator(jobs_.end()));
+        jobs_.clear();
+        room_.notify_all();
+        return batch;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable ready_, room_;
+    std::deque<ConversionJob> jobs_;
+    bool closed_ = false;
+    bool abandoned_ = false;
+    qint64 files_ = 0, bytes_ = 0;
+};
+
+// Converts the paths and the --files-from list while the list is still being
+// written: a thread reads and walks, the run converts what it has found so far.
+void convertAsListed(const ConvertOptions& options, PathList& list, Progress& progress, RunCounts& counts) {
+    JobQueue queue;
+    const auto fail = [&progress](const QString& line) { progress.failure(line); };
+    SourceWalker walker(options, fail, [&queue](ConversionJob job) { return stopSignal == 0 && queue.put(std::move(job)); });
+    progress.start(-1, 0);
+    std::thread reader([&] {
+        const auto stopped = [&queue] { return stopSignal != 0 || queue.abandoned(); };
+        for (const QString& path : options.paths) walker.add(path);
+        while (const std::optional<QString> path = list.next(stopped)) walker.add(*path);
+        if (list.error() != 0) {
+            fail(QStringLiteral("pellicor: cannot read the list of files %1: %2")
+                     .arg(shownName(options.filesFrom), QString::fromLocal8Bit(std::strerror(list.error()))));
+        }
+        const auto [files, bytes] = queue.total();
+        progress.setTotal(files, bytes);
+        queue.close();
+    });
+    while (stopSignal == 0) {
+        const std::vector<ConversionJob> batch = queue.take(2 * static_cast<std::size_t>(options.jobs));
+        if (batch.empty()) break;
+        convertJobs(batch, options, progress, counts, stopSignal);
+    }
+    queue.abandon();
+    reader.join();
+    counts.failed += walker.failed();
+    counts.skipped += walker.skipped();
+    if (list.error() != 0) counts.unfinished = true;
 }
 
 // Once the files under way are done, the process ends by the signal that
@@ -88,26 +179,34 @@ std::optional<int> runWithoutWindow(int argc, char** argv) {
 
     std::variant<ConvertOptions, Finished> parsed = parseConvertOptions(arguments);
     if (const Finished* finished = std::get_if<Finished>(&parsed)) return closeOutput(finished->status);
-    ConvertOptions& options = std::get<ConvertOptions>(parsed);
+    const ConvertOptions& options = std::get<ConvertOptions>(parsed);
+    std::optional<PathList> list;
     if (!options.filesFrom.isEmpty()) {
-        const std::optional<QStringList> listed = readPathList(options.filesFrom, options.nulSeparated);
-        if (!listed) {
-            std::fprintf(stderr, "pellicor: cannot read the list of files %s\n", QFile::encodeName(options.filesFrom).constData());
+        list.emplace(options.filesFrom, options.nulSeparated);
+        if (list->error() != 0) {
+            std::fprintf(stderr, "pellicor: cannot read the list of files %s: %s\n",
+                         shownName(options.filesFrom).toLocal8Bit().constData(), std::strerror(list->error()));
             return kExitUsage;
         }
-        options.paths += *listed;
     }
 
     Progress progress(options.quiet, ::isatty(STDERR_FILENO) == 1);
-    // Until files are written, a stop needs no care.
-    const JobList list = collectJobs(options, [&progress](const QString& line) { progress.failure(line); });
-    quietRun = options.quiet;
-    catchStopSignals();
-    RunCounts counts{0, list.failed, list.skipped};
-    qint64 bytes = 0;
-    for (const ConversionJob& job : list.jobs) bytes += job.bytes;
-    progress.start(static_cast<qint64>(list.jobs.size()), bytes);
-    convertJobs(list.jobs, options, progress, counts, stopSignal);
+    RunCounts counts;
+    if (list) {
+        quietRun = options.quiet;
+        catchStopSignals();
+        convertAsListed(options, *list, progress, counts);
+    } else {
+        // Until files are written, a stop needs no care.
+        const JobList found = collectJobs(options, [&progress](const QString& line) { progress.failure(line); });
+        quietRun = options.quiet;
+        catchStopSignals();
+        counts = {0, found.failed, found.skipped};
+        qint64 bytes = 0;
+        for (const ConversionJob& job : found.jobs) bytes += job.bytes;
+        progress.start(static_cast<qint64>(found.jobs.size()), bytes);
+        convertJobs(found.jobs, options, progress, counts, stopSignal);
+    }
     progress.finish(counts);
     if (const int signal = stopSignal.load(); signal != 0) dieBy(signal);
     return counts.failed > 0 || counts.unfinished ? kExitFailed : kExitOk;

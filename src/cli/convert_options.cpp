@@ -102,12 +102,19 @@ std::variant<ConvertOptions, Finished> parseConvertOptions(const QStringList& ar
                                        QStringLiteral("FILE"));
     const QCommandLineOption nul({QStringLiteral("0"), QStringLiteral("null")},
                                  QStringLiteral("The --files-from paths end with NUL characters, not lines."));
+    const QCommandLineOption base(QStringLiteral("base"),
+                                  QStringLiteral("With -o, files and folders keep their path below DIR."),
+                                  QStringLiteral("DIR"));
+    const QCommandLineOption exclude(QStringLiteral("exclude"),
+                                     QStringLiteral("Leave out files and folders whose name matches GLOB (with a '/': "
+                                                    "whose path does)."),
+                                     QStringLiteral("GLOB"));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("Print nothing but errors."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Show the version."));
-    parser.addOptions({convert, quality, sample, progressive, optimize, grayscale, deleteSources, recursive, outputDir, jobs, skipExisting, filesFrom, nul, quiet,
-                       help, version});
+    parser.addOptions({convert, quality, sample, progressive, optimize, grayscale, deleteSources, recursive, outputDir,
+                       jobs, skipExisting, filesFrom, nul, base, exclude, quiet, help, version});
     parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("Bitmap files and folders."),
                                  QStringLiteral("PATH..."));
 
@@ -157,6 +164,11 @@ std::variant<ConvertOptions, Finished> parseConvertOptions(const QStringList& ar
     options.filesFrom = parser.value(filesFrom);
     options.nulSeparated = parser.isSet(nul);
     if (options.nulSeparated && !parser.isSet(filesFrom)) return usageError(QStringLiteral("-0 needs --files-from"));
+    options.base = parser.value(base);
+    if (parser.isSet(base) && options.base.isEmpty()) return usageError(QStringLiteral("empty base folder"));
+    if (parser.isSet(base) && !parser.isSet(outputDir)) return usageError(QStringLiteral("--base needs -o"));
+    options.excludes = parser.values(exclude);
+    if (options.excludes.contains(QString())) return usageError(QStringLiteral("empty pattern to exclude"));
     options.paths = parser.positionalArguments();
     if (options.paths.isEmpty() && !parser.isSet(filesFrom)) return usageError(QStringLiteral("no files or folders to convert"));
     return options;

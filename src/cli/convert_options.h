@@ -18,6 +18,8 @@ struct ConvertOptions {
     QStringList paths;  // files and folders, in the order given
     QString filesFrom;  // a file of further paths; "-" is standard input
     bool nulSeparated = false;
+    QString base;  // with outputDir: paths keep their folders below this one
+    QStringList excludes;  // glob patterns of names (or, holding '/', of paths) left out
 };
 
 // The exit statuses of the command line.

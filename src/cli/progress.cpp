@@ -48,6 +48,12 @@ void Progress::start(qint64 files, qint64 bytes) {
     });
 }
 
+void Progress::setTotal(qint64 files, qint64 bytes) {
+    const std::lock_guard lock(mutex_);
+    files_ = files;
+    bytes_ = bytes;
+}
+
 void Progress::failure(const QString& line) {
     const std::lock_guard lock(mutex_);
     put((barShown_ ? QByteArray("\r\033[K") : QByteArray()) + line.toLocal8Bit() + '\n');
@@ -75,11 +81,12 @@ QString Progress::barLine(qint64 done, qint64 files, qint64 doneBytes, qint64 by
     const double byteRate = measured ? doneBytes / seconds : 0;
     const QString left = measured && byteRate > 0 ? clockText(static_cast<double>(bytes - doneBytes) / byteRate)
                                                   : QStringLiteral("-:--");
-    const QString count = QStringLiteral("%1/%2 ").arg(done).arg(files);
-    const QString figures = QStringLiteral(" %1 files/s %2 MB/s %3 left")
+    const QString count = files < 0 ? QStringLiteral("%1 done ").arg(done) : QStringLiteral("%1/%2 ").arg(done).arg(files);
+    const QString figures = QStringLiteral(" %1 files/s %2 MB/s")
                                 .arg(measured ? done / seconds : 0.0, 0, 'f', 1)
-                                .arg(byteRate / 1e6, 0, 'f', 1)
-                                .arg(left);
+                                .arg(byteRate / 1e6, 0, 'f', 1) +
+                            (files < 0 ? QString() : QStringLiteral(" %1 left").arg(left));
+    if (files < 0) return (count + figures.trimmed()).left(columns - 1);
     const int room = std::min<int>(kWidestBar, columns - 1 - static_cast<int>(count.size() + figures.size()) - 2);
     if (room < 5) return (count + figures.trimmed()).left(columns - 1);
     const int filled = files > 0 ? static_cast<int>(room * done / files) : 0;

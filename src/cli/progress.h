@@ -23,14 +23,17 @@ public:
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
 
-    // The work ahead; the bar starts now. The summary's time runs from this object's making.
+    // The work ahead (files -1: not known while a list is still read); the bar starts now.
+    // The summary's time runs from this object's making.
     void start(qint64 files, qint64 bytes);
+    void setTotal(qint64 files, qint64 bytes);
     void failure(const QString& line);
     void fileDone(qint64 bytes);
     // Takes the bar away and prints "N converted, M failed, K skipped in T s".
     void finish(const RunCounts& counts);
 
-    // "12/200 [####------] 31.0 files/s 70.2 MB/s 0:05 left", cut to `columns`.
+    // "12/200 [####------] 31.0 files/s 70.2 MB/s 0:05 left", cut to `columns`;
+    // without a total (files -1): "12 done 31.0 files/s 70.2 MB/s".
     static QString barLine(qint64 done, qint64 files, qint64 doneBytes, qint64 bytes, double seconds, int columns);
 
 private:

@@ -62,6 +62,7 @@ private slots:
     void rerunSkipsWhatIsDone();
     void progressOnATerminalOnly_data();
     void progressOnATerminalOnly();
+    void aListIsConvertedWhileItIsWritten();
     void ctrlCLeavesNoPartialJpegAndLosesNoSource_data();
     void ctrlCLeavesNoPartialJpegAndLosesNoSource();
     void aHeaderAskingForTooMuchFailsOnlyItsFile();
@@ -212,7 +213,11 @@ void CommandLineTest::optionsAndExitStatuses_data() {
     QTest::newRow("no jobs") << QStringList{"--convert", "-j", "0", "in"} << QByteArray() << 2 << "pellicor: invalid number of jobs '0'";
     QTest::newRow("unknown option") << QStringList{"--convert", "--fast", "in"} << QByteArray() << 2 << "pellicor: Unknown option 'fast'";
     QTest::newRow("list that is not there") << QStringList{"--convert", "--files-from", "nolist"} << QByteArray() << 2
-                                            << "pellicor: cannot read the list of files nolist";
+                                            << "pellicor: cannot read the list of files nolist: No such file or directory\n";
+    QTest::newRow("list that is a folder") << QStringList{"--convert", "--files-from", "in"} << QByteArray() << 2
+                                           << "pellicor: cannot read the list of files in: Is a directory\n";
+    QTest::newRow("base without output folder") << QStringList{"--convert", "--base", "in", "in"} << QByteArray() << 2
+                                                << "pellicor: --base needs -o";
     QTest::newRow("file below a file") << QStringList{"--convert", "in/top.bmp/x.bmp"} << QByteArray() << 1
                                        << "pellicor: cannot access in/top.bmp/x.bmp: Not a directory\n";
     // Said as a usage error, though no display could be found.
@@ -280,6 +285,23 @@ void CommandLineTest::trees_data() {
                                       << QStringList{longest + ".bmp"} << "" << QStringList{longest + ".bmp"};
     QTest::newRow("a line break in a name") << QStringList{"in/x"} << QByteArray() << QStringList() << QStringList()
         << "pellicor: cannot load file 'in/x/a'$'\\n''b.bmp': The file is not a bitmap\n" << QStringList{"!in/x/a%0Ab.bmp"};
+    QTest::newRow("listed files keep their folders below --base") << QStringList{"--base", "in", "-o", "out", "in/a/b/two.BMP", "--files-from", "-"}
+        << QByteArray("in/a/../top.bmp\n") << QStringList{"out/a/b/two.jpg", "out/top.jpg"} << QStringList() << "" << QStringList();
+    QTest::newRow("a folder keeps its path below --base") << QStringList{"-r", "--base", ".", "-o", "out", "in/a"} << QByteArray()
+        << QStringList{"out/in/a/b/two.jpg", "out/in/a/one.jpg"} << QStringList() << "" << QStringList();
+    // "@" is the current folder.
+    QTest::newRow("a path not below --base") << QStringList{"--base", "in/a", "-o", "out", "@/in/a/one.bmp", "in/a/../ab.bmp"} << QByteArray()
+        << QStringList{"out/one.jpg"} << QStringList() << "pellicor: in/a/../ab.bmp is not below the base folder in/a\n" << QStringList{"in/ab.bmp"};
+    QTest::newRow("two bitmaps for one JPEG") << QStringList{"-o", "out", "in/top.bmp", "in/c/top.bmp"} << QByteArray() << QStringList{"out/top.jpg"}
+        << QStringList() << "pellicor: cannot convert in/c/top.bmp: another bitmap of this run goes to out/top.jpg; keep their folders with --base\n"
+        << QStringList{"in/c/top.bmp"};
+    QTest::newRow("excluded by path, folders only") << QStringList{"-r", "--exclude", "a/*/", "--exclude", "/c/", "--exclude", "top.bmp/", "in"}
+        << QByteArray() << QStringList{"in/a/one.jpg", "in/top.jpg", "in/x/c/top.jpg"} << QStringList() << ""
+        << QStringList{"in/c/top.bmp", "in/x/c/top.bmp", "in/x/a/b/z.bmp"};
+    QTest::newRow("excluded by name") << QStringList{"-r", "--exclude", "b", "--exclude", "o*", "in"} << QByteArray() << QStringList{"in/top.jpg"}
+        << QStringList() << "" << QStringList();
+    QTest::newRow("excluded from a list") << QStringList{"--exclude", "*.BMP", "--exclude", "in/c/*", "--files-from", "-"}
+        << QByteArray("in/a/b/two.BMP\nin/c/top.bmp\nin/top.bmp") << QStringList{"in/top.jpg"} << QStringList() << "" << QStringList{"in/c/top.bmp"};
 }
 
 void CommandLineTest::trees() {
@@ -298,7 +320,7 @@ void CommandLineTest::trees() {
     QStringList expected = filesUnder(".") + created;
     for (const QString& gone : deleted) expected.removeOne(gone);
     expected.sort();
-    const Run r = run(QStringList{"--convert"} + arguments, input);
+    const Run r = run(QStringList{"--convert"} + arguments.replaceInStrings(QRegularExpression("^@"), QDir::currentPath()), input);
     QCOMPARE(r.err.section('\n', 0, -3) + (failures.isEmpty() ? "" : "\n"), failures);
     QCOMPARE(r.status, failures.contains("cannot") ? 1 : 0);
     QCOMPARE(filesUnder("."), expected);
@@ -350,6 +372,14 @@ void CommandLineTest::progressOnATerminalOnly() {
                                      "\r\x1b\\[K3 converted, 0 failed, 0 skipped in [0-9.]+ s\r\n$");
         QVERIFY2(bar.match(said).hasMatch(), qPrintable(said.toUtf8().toPercentEncoding(" /#[]:.,-")));
     }
+}
+
+void CommandLineTest::aListIsConvertedWhileItIsWritten() {
+    // The second path comes only once the first one's JPEG is there; meanwhile the bar counts without a total.
+    const QString list = "(echo in/top.bmp; for i in $(seq 200); do [ -e in/top.jpg ] && sleep 1 && echo in/a/one.bmp && break; sleep 0.1; done)";
+    const Run r = run({"-qec", list + " | " + PELLICOR_PROGRAM + " --convert --files-from -", "/dev/null"}, {}, {}, "script");
+    QVERIFY2(r.out.contains("\r1 done ") && r.out.contains("\r\x1b[K2 converted, 0 failed"), qPrintable(r.out));
+    QVERIFY(completeJpeg("in/a/one.jpg"));
 }
 
 void CommandLineTest::ctrlCLeavesNoPartialJpegAndLosesNoSource_data() {
