@@ -124,7 +124,7 @@ public:
             const QString whole = absolutePath(path, cwd_);
             const QString within = base_ == QLatin1String("/") ? base_ : base_ + QLatin1Char('/');
             if (!whole.startsWith(within) && whole != base_) {
-                failure(QStringLiteral("%1 is not below the base folder %2").arg(shownName(path), shownName(options_.base)));
+                failure(QStringLiteral("cannot convert %1: it is not below the base folder %2").arg(shownName(path), shownName(options_.base)));
                 return;
             }
             below = whole.mid(within.size());
@@ -135,7 +135,7 @@ public:
         } else if (S_ISDIR(st.st_mode)) {
             walkFolder(::open(systemPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), path, below, {});
         } else if (below.isEmpty() && !base_.isEmpty()) {
-            failure(QStringLiteral("%1 is not below the base folder %2").arg(shownName(path), shownName(options_.base)));
+            failure(QStringLiteral("cannot convert %1: it is not below the base folder %2").arg(shownName(path), shownName(options_.base)));
         } else {
             const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
             // Slash patterns meet a file given by name with its path below --base, or as given.

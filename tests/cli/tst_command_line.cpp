@@ -291,7 +291,7 @@ void CommandLineTest::trees_data() {
         << QStringList{"out/in/a/b/two.jpg", "out/in/a/one.jpg"} << QStringList() << "" << QStringList();
     // "@" is the current folder.
     QTest::newRow("a path not below --base") << QStringList{"--base", "in/a", "-o", "out", "@/in/a/one.bmp", "in/a/../ab.bmp"} << QByteArray()
-        << QStringList{"out/one.jpg"} << QStringList() << "pellicor: in/a/../ab.bmp is not below the base folder in/a\n" << QStringList{"in/ab.bmp"};
+        << QStringList{"out/one.jpg"} << QStringList() << "pellicor: cannot convert in/a/../ab.bmp: it is not below the base folder in/a\n" << QStringList{"in/ab.bmp"};
     QTest::newRow("two bitmaps for one JPEG") << QStringList{"-o", "out", "in/top.bmp", "in/c/top.bmp"} << QByteArray() << QStringList{"out/top.jpg"}
         << QStringList() << "pellicor: cannot convert in/c/top.bmp: another bitmap of this run goes to out/top.jpg; keep their folders with --base\n"
         << QStringList{"in/c/top.bmp"};
