@@ -3,6 +3,8 @@
 #include "batch_run.h"
 #include "convert_options.h"
 #include "progress.h"
+#include "run_log.h"
+#include "shown_name.h"
 #include "source_tree.h"
 #include "work_ahead.h"
 
@@ -11,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -55,6 +58,15 @@ std::optional<int> runWithoutWindow(int argc, char** argv) {
     std::variant<ConvertOptions, Finished> parsed = parseConvertOptions(arguments);
     if (const Finished* finished = std::get_if<Finished>(&parsed)) return finished->status;
     ConvertOptions& options = std::get<ConvertOptions>(parsed);
+    std::unique_ptr<RunLog> log;
+    if (!options.logFile.isEmpty()) {
+        log = std::make_unique<RunLog>(options.logFile);
+        if (!log->isOpen()) {
+            std::fprintf(stderr, "pellicor: cannot open the log %s: %s\n", shownName(options.logFile).toLocal8Bit().constData(),
+                         std::strerror(log->error()));
+            return kExitUsage;
+        }
+    }
     if (!options.filesFrom.isEmpty()) {
         const std::optional<QStringList> listed = readPathList(options.filesFrom, options.nulSeparated);
         if (!listed) {
@@ -70,10 +82,13 @@ std::optional<int> runWithoutWindow(int argc, char** argv) {
     quietRun = options.quiet;
     catchStopSignals();
     RunCounts counts{0, list.failed, list.skipped};
-    qint64 bytes = 0;
-    for (const ConversionJob& job : list.jobs) bytes += job.bytes;
-    progress.start(static_cast<qint64>(list.jobs.size()), bytes);
-    convertJobs(list.jobs, options, progress, counts, stopSignal);
+    qint64 files = 0, bytes = 0;
+    for (const ConversionJob& job : list.jobs) {
+        files += job.skip.isEmpty() ? 1 : 0;
+        bytes += job.bytes;
+    }
+    progress.start(options.dryRun ? 0 : files, bytes);  // a dry run's list has no bar over it
+    convertJobs(list.jobs, options, progress, counts, stopSignal, log.get());
     progress.finish(counts);
     if (const int signal = stopSignal.load(); signal != 0) return 128 + signal;
     return counts.failed > 0 || counts.unfinished ? kExitFailed : kExitOk;

@@ -80,12 +80,21 @@ std::variant<ConvertOptions, Finished> parseConvertOptions(const QStringList& ar
                                        QStringLiteral("FILE"));
     const QCommandLineOption nul({QStringLiteral("0"), QStringLiteral("null")},
                                  QStringLiteral("The --files-from paths end with NUL characters, not lines."));
+    const QCommandLineOption preserve({QStringLiteral("p"), QStringLiteral("preserve")},
+                                      QStringLiteral("Give each JPEG its bitmap's modification time and permissions."));
+    const QCommandLineOption dryRun({QStringLiteral("n"), QStringLiteral("dry-run")},
+                                    QStringLiteral("List what would be converted, skipped and deleted; change nothing."));
+    const QCommandLineOption log(QStringLiteral("log"),
+                                 QStringLiteral("Add a JSON line for each file to FILE ('-': standard output)."),
+                                 QStringLiteral("FILE"));
+    const QCommandLineOption noClobber(QStringLiteral("no-clobber"),
+                                       QStringLiteral("Never replace an existing JPEG; skip its bitmap instead."));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("Print nothing but errors."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Show the version."));
-    parser.addOptions({convert, quality, deleteSources, recursive, outputDir, jobs, skipExisting, filesFrom, nul, quiet,
-                       help, version});
+    parser.addOptions({convert, quality, deleteSources, recursive, outputDir, jobs, skipExisting, noClobber, preserve,
+                       filesFrom, nul, dryRun, log, quiet, help, version});
     parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("Bitmap files and folders."),
                                  QStringLiteral("PATH..."));
 
@@ -121,6 +130,13 @@ std::variant<ConvertOptions, Finished> parseConvertOptions(const QStringList& ar
     options.filesFrom = parser.value(filesFrom);
     options.nulSeparated = parser.isSet(nul);
     if (options.nulSeparated && !parser.isSet(filesFrom)) return usageError(QStringLiteral("-0 needs --files-from"));
+    options.preserve = parser.isSet(preserve);
+    options.dryRun = parser.isSet(dryRun);
+    options.noClobber = parser.isSet(noClobber);
+    options.logFile = parser.value(log);
+    if (parser.isSet(log) && options.logFile.isEmpty()) return usageError(QStringLiteral("empty log file name"));
+    // A dry run writes nothing at all.
+    if (options.dryRun && parser.isSet(log)) return usageError(QStringLiteral("--dry-run writes no log"));
     options.paths = parser.positionalArguments();
     if (options.paths.isEmpty() && !parser.isSet(filesFrom)) return usageError(QStringLiteral("no files or folders to convert"));
     return options;

@@ -16,6 +16,10 @@ struct ConvertOptions {
     QStringList paths;  // files and folders, in the order given
     QString filesFrom;  // a file of further paths; "-" is standard input
     bool nulSeparated = false;
+    bool preserve = false;  // each JPEG takes its bitmap's modification time and permissions
+    bool dryRun = false;  // only say what would be done
+    QString logFile;  // a JSON line for each file; "-" is standard output
+    bool noClobber = false;  // an existing JPEG is never replaced: its bitmap is skipped
 };
 
 // The exit statuses of the command line.

@@ -1,6 +1,7 @@
 #include "source_tree.h"
 
 #include "conversion_run.h"
+#include "file_names.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -22,6 +23,7 @@ const QString kGarbled = QStringLiteral(": Its name is not UTF-8 text");
 bool notOlder(const timespec& a, const timespec& b) {
     return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec >= b.tv_nsec;
 }
+bool sameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
 
 struct Entry {
     QString name;
@@ -125,15 +127,24 @@ private:
         if (seen_.contains(key)) return;
         seen_.insert(key);
         // A run that deletes converts even so: a JPEG holding this very picture lets the bitmap go.
-        if (options_.skipExisting && !options_.deleteSources) {
+        if (!options_.deleteSources && (options_.skipExisting || options_.noClobber)) {
+            const QByteArray name = fileNameBytes(target);
             struct stat jpeg {};
-            if (::stat(QFile::encodeName(target).constData(), &jpeg) == 0 && S_ISREG(jpeg.st_mode) &&
-                notOlder(jpeg.st_mtim, st.st_mtim)) {
+            QString skip;
+            // A JPEG that took its bitmap's time is out of date once the times differ either way
+            // (a bitmap put back from an older copy).
+            if (options_.skipExisting && ::stat(name.constData(), &jpeg) == 0 && S_ISREG(jpeg.st_mode) &&
+                (options_.preserve ? sameTime(jpeg.st_mtim, st.st_mtim) : notOlder(jpeg.st_mtim, st.st_mtim)))
+                skip = QStringLiteral("JPEG up to date");
+            else if (options_.noClobber && ::lstat(name.constData(), &jpeg) == 0)
+                skip = QStringLiteral("JPEG exists");
+            if (!skip.isEmpty()) {
                 ++list_.skipped;
+                list_.jobs.push_back({source, target, 0, skip});
                 return;
             }
         }
-        list_.jobs.push_back({source, target, static_cast<qint64>(st.st_size)});
+        list_.jobs.push_back({source, target, static_cast<qint64>(st.st_size), {}});
     }
 
     const ConvertOptions& options_;

@@ -4,6 +4,7 @@
 #include "run_hooks.h"
 #include "work_ahead.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -155,6 +156,9 @@ ImageResult ConversionRun::State::resultOf(int k, ImageWork work) {
 
 void ConversionRun::State::name(int k, ImageResult& result, EntryReport& report) {
     const QString& target = targets[k];
+    QElapsedTimer clock;
+    clock.start();
+    bool kept = false;  // the name is taken, and keepExisting leaves it so
     if (result.outcome == ImageOutcome::Written) {
         if (written.contains(target)) {
             result.refuse(kAnotherFile);
@@ -165,17 +169,25 @@ void ConversionRun::State::name(int k, ImageResult& result, EntryReport& report)
             if (S_ISREG(st.st_mode) && result.jpeg && result.jpeg->sameBytesAs(QFile::encodeName(target).constData()) == 1) {
                 result.jpeg.reset();
                 written.add(target);
+            } else if (settings.keepExisting) {
+                result.jpeg.reset();
+                kept = true;
             } else {
                 result.refuse(kThereAlready);
             }
-        } else if (result.commit(settings.replaceExisting)) {
+        } else if (result.commit(settings.replaceExisting, settings.preserve)) {
             written.add(target);
         } else if (result.osError == EEXIST) {
+            // Named by someone else since the look above: theirs stays.
+            kept = settings.keepExisting;
             result.refuse(kThereAlready);
         }
     }
-    report.converted = result.outcome == ImageOutcome::Written;
-    report.failure = failureText(result, sources[k], target);
+    report.skipped = kept;
+    report.converted = !kept && result.outcome == ImageOutcome::Written;
+    report.failure = kept ? QString() : failureText(result, sources[k], target);
+    report.reason = report.converted || kept ? QString() : result.reason();
+    report.seconds = result.seconds + static_cast<double>(clock.nsecsElapsed()) / 1e9;
     if (result.outcome == ImageOutcome::CannotSave && result.why.isEmpty()) {
         const int e = result.osError;
         report.targetLost = e == ENOSPC || e == EDQUOT || e == EROFS || e == ENODEV || e == ENXIO || e == EIO ||
@@ -243,7 +255,9 @@ EntryReport ConversionRun::State::turn() {
         std::vector<std::size_t> order(toDelete.size());
         std::iota(order.begin(), order.end(), std::size_t{0});
         const auto remove = [&](std::size_t n) {
-            reports[toDelete[n]].deletion = deletion(reports[toDelete[n]].index, group[toDelete[n]].second, durable[n]);
+            EntryReport& report = reports[toDelete[n]];
+            report.deletion = deletion(report.index, group[toDelete[n]].second, durable[n]);
+            if (!report.deletion.isEmpty()) report.reason = report.deletion.section(QLatin1Char('\n'), -1);
         };
         if (order.size() > 1)
             QtConcurrent::blockingMap(&deleters, order, remove);

@@ -30,6 +30,11 @@ struct RunSettings {
     std::size_t budget = 0;
     // Set (to anything but 0) from anywhere, even a signal handler: as stop().
     const std::atomic<int>* stop = nullptr;
+    // Each JPEG takes its bitmap's modification time and permission bits.
+    bool preserve = false;
+    // With replaceExisting off: a file already under the JPEG's name (or one
+    // that appears there before it is named) stays, and the entry is skipped.
+    bool keepExisting = false;
 };
 
 // What became of one entry in its turn.
@@ -44,6 +49,9 @@ struct EntryReport {
     // The save failed because the target's medium takes nothing more: full,
     // read-only, gone, or its folder gone. The next entries would fail alike.
     bool targetLost = false;
+    bool skipped = false;  // keepExisting: its JPEG's name was taken, nothing was written
+    QString reason{};  // why it failed or its bitmap stayed, without the names
+    double seconds = 0;  // what reading, encoding and naming it took
 };
 
 class ConversionRun {

@@ -3,6 +3,7 @@
 #include "imaging.h"
 #include "load_sequence.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
@@ -26,11 +27,18 @@ QString bytesText(std::uint64_t bytes) {
 
 }  // namespace
 
-bool ImageResult::commit(bool replace) {
-    if (jpeg && jpeg->commit(replace)) return true;
+bool ImageResult::commit(bool replace, bool preserve) {
+    bool stamped = !preserve;
+    if (preserve && jpeg && source) {
+        const qint64 ns = source->modifiedNs;
+        const qint64 s = ns / 1'000'000'000 - (ns % 1'000'000'000 < 0 ? 1 : 0);  // times before 1970 too
+        stamped = jpeg->setModeAndTime(source->permissions, s, static_cast<long>(ns - s * 1'000'000'000));
+    }
+    if (stamped && jpeg && jpeg->commit(replace)) return true;
     outcome = ImageOutcome::CannotSave;
     code = IMG_ERR_WRITE;
-    osError = imaging_os_error();
+    osError = jpeg && preserve && !source ? ENOENT : imaging_os_error();
+    jpeg.reset();  // its temporary goes now
     return false;
 }
 
@@ -68,6 +76,8 @@ QString failureText(const ImageResult& result, const QString& source, const QStr
 
 ImageResult convertImage(const QString& source, const QString& target, qint32 quality) {
     ImageResult result;
+    QElapsedTimer clock;
+    clock.start();
     result.source = fileStampOf(source);
     if (sameFile(source, target)) {
         result.refuse(QStringLiteral("It would replace the bitmap itself"));
@@ -76,11 +86,12 @@ ImageResult convertImage(const QString& source, const QString& target, qint32 qu
     const QByteArray sourceName = QFile::encodeName(source);
     const QByteArray targetName = QFile::encodeName(target);
 
-    const auto failed = [&result](ImageOutcome outcome, int code) {
+    const auto failed = [&result, &clock](ImageOutcome outcome, int code) {
         result.outcome = outcome;
         result.code = code;
         result.osError = imaging_os_error();
         if (outcome == ImageOutcome::NoMemory) result.needed = imaging_bytes_needed();
+        result.seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
         return result;
     };
     ImageDescriptor image{};
@@ -108,6 +119,7 @@ ImageResult convertImage(const QString& source, const QString& target, qint32 qu
     if (saved != IMG_OK) return failed(ImageOutcome::CannotSave, saved);
     result.outcome = ImageOutcome::Written;
     result.jpeg = std::move(jpeg);
+    result.seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     return result;
 }
 

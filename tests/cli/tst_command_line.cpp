@@ -2,10 +2,14 @@
 // folder trees, output folders, reruns, the progress bar, and Ctrl-C.
 #include "bmp_writer.h"
 #include "fat_stick.h"
+#include "file_names.h"
+#include "run_log.h"
 
 #include <QProcess>
 #include <QtTest>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <fstream>
 
@@ -31,6 +35,11 @@ bool completeJpeg(const QString& path) {
     return bytes.startsWith("\xFF\xD8") && bytes.endsWith("\xFF\xD9");
 }
 
+QByteArray contentOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 QStringList filesUnder(const QString& root) {
     QStringList files;
     QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
@@ -51,6 +60,12 @@ private slots:
     void trees_data();
     void trees();
     void rerunSkipsWhatIsDone();
+    void preservedTimesDecideWhatIsUpToDate_data();
+    void preservedTimesDecideWhatIsUpToDate();
+    void logLines_data();
+    void logLines();
+    void jsonStrings_data();
+    void jsonStrings();
     void progressOnATerminalOnly_data();
     void progressOnATerminalOnly();
     void ctrlCLeavesNoPartialJpegAndLosesNoSource();
@@ -115,6 +130,14 @@ void CommandLineTest::optionsAndExitStatuses_data() {
                                   << "Cannot find file gone.bmp\n1 converted, 1 failed, 0 skipped in ";
     QTest::newRow("not a bitmap") << QStringList{"--convert", "--quiet", "in/a/notes.txt"} << QByteArray() << 1
                                   << "Cannot find file in/a/notes.txt: The file is not a bitmap\n";
+    QTest::newRow("log that cannot be opened") << QStringList{"--convert", "--log", "no/x.log", "in"} << QByteArray() << 2
+                                               << "pellicor: cannot open the log no/x.log: No such file or directory\n";
+    QTest::newRow("log that cannot be written") << QStringList{"--convert", "--log", "/dev/full", "in"} << QByteArray() << 1
+                                                << "pellicor: cannot write the log /dev/full: No space left on device\n1 converted";
+    QTest::newRow("dry run with a log") << QStringList{"--convert", "-n", "--log", "x", "in"} << QByteArray() << 2
+                                        << "pellicor: --dry-run writes no log";
+    QTest::newRow("dry run") << QStringList{"--convert", "--dry-run", "gone.bmp", "in"} << QByteArray() << 1
+                             << "convert in/top.bmp -> in/top.jpg\nCannot find file gone.bmp\n1 to convert, 1 failed, 0 skipped in ";
     QTest::newRow("everything converted") << QStringList{"--convert", "-q", "100", "-j", "3", "in"} << QByteArray() << 0
                                           << "1 converted, 0 failed, 0 skipped in ";
 }
@@ -134,7 +157,7 @@ void CommandLineTest::trees_data() {
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<QStringList>("created");
     QTest::addColumn<QStringList>("deleted");
-    QTest::addColumn<QString>("failures");
+    QTest::addColumn<QString>("failures");  // and before them what standard output says
     QTest::addColumn<QStringList>("before");  // more bitmaps, percent-encoded names; "!" for a file that is none
     const QStringList all = {"in/a/b/two.jpg", "in/a/one.jpg", "in/top.jpg"};
     QTest::newRow("folder") << QStringList{"in"} << QByteArray() << QStringList{"in/top.jpg"} << QStringList() << "" << QStringList();
@@ -161,6 +184,16 @@ void CommandLineTest::trees_data() {
     QTest::newRow("delete never replaces a file") << QStringList{"--delete", "in"} << QByteArray() << QStringList() << QStringList()
         << "Cannot save file in/top.jpg: A file of that name is there already, and a run that deletes bitmaps replaces none\n"
         << QStringList{"in/top.jpg"};
+    // Only the JPEG that is not there yet is written; with --delete the bitmap beside a JPEG stays as well.
+    QTest::newRow("no clobber") << QStringList{"-r", "--no-clobber", "in"} << QByteArray() << QStringList{"in/a/b/two.jpg", "in/a/one.jpg"}
+                                << QStringList() << "" << QStringList{"in/top.jpg"};
+    QTest::newRow("no clobber, delete") << QStringList{"--no-clobber", "--delete", "in"} << QByteArray() << QStringList()
+                                        << QStringList() << "" << QStringList{"in/top.jpg"};
+    QTest::newRow("dry run") << QStringList{"-n", "-r", "--delete", "-o", "out", "in/a", "in/x"} << QByteArray() << QStringList() << QStringList()
+        << "convert in/a/one.bmp -> out/one.jpg\ndelete in/a/one.bmp\nconvert in/a/b/two.BMP -> out/b/two.jpg\ndelete in/a/b/two.BMP\n"
+           "convert 'in/x/a'$'\\n''b.bmp' -> 'out/a'$'\\n''b.jpg'\ndelete 'in/x/a'$'\\n''b.bmp'\n" << QStringList{"in/x/a%0Ab.bmp"};
+    QTest::newRow("dry run, skipping") << QStringList{"-n", "--no-clobber", "--skip-existing", "in", "in/a"} << QByteArray() << QStringList()
+        << QStringList() << "skip in/top.bmp (JPEG up to date)\nskip in/a/one.bmp (JPEG exists)\n" << QStringList{"in/top.jpg", "in/a/one.jpg/x.bmp"};
     // Bytes that are no UTF-8 read as U+FFFD, and then as that character's own name: neither is touched.
     QTest::newRow("a name that is no UTF-8") << QStringList{"--delete", "in/x"} << QByteArray() << QStringList() << QStringList()
         << QString::fromUtf8("Cannot find file in/x/\xEF\xBF\xBD.bmp: Its name is not UTF-8 text\n").repeated(2)
@@ -189,8 +222,9 @@ void CommandLineTest::trees() {
     for (const QString& gone : deleted) expected.removeOne(gone);
     expected.sort();
     const Run r = run(QStringList{"--convert"} + arguments, input);
-    QCOMPARE(r.err.section('\n', 0, -3) + (failures.isEmpty() ? "" : "\n"), failures);
-    QCOMPARE(r.status, failures.isEmpty() ? 0 : 1);
+    const bool failed = r.err.count('\n') > 1;  // more than the summary
+    QCOMPARE(r.out + r.err.section('\n', 0, -3) + (failed ? "\n" : ""), failures);
+    QCOMPARE(r.status, failed ? 1 : 0);
     QCOMPARE(filesUnder("."), expected);
     for (const QString& jpeg : created) QVERIFY2(completeJpeg(jpeg), qPrintable(jpeg));
     for (const QString& name : before) {  // still what they were, unless deleted
@@ -211,6 +245,77 @@ void CommandLineTest::rerunSkipsWhatIsDone() {
     QVERIFY2(r.err.startsWith("1 converted, 0 failed, 2 skipped in "), qPrintable(r.err));
     QCOMPARE(QFileInfo("out/top.jpg").lastModified(), firstWrite);
     QVERIFY(QFileInfo("out/a/one.jpg").lastModified() > firstWrite);
+}
+
+void CommandLineTest::preservedTimesDecideWhatIsUpToDate_data() {
+    QTest::addColumn<QStringList>("preserve");
+    QTest::addColumn<int>("shift");  // seconds the bitmap's time moves after the first run
+    QTest::addColumn<bool>("converted");  // by the second, with --skip-existing
+    // A bitmap put back from an older copy is out of date once its JPEG has taken the bitmap's time.
+    QTest::newRow("-p, older bitmap") << QStringList{"-p"} << -60 << true;
+    QTest::newRow("-p, newer bitmap") << QStringList{"-p"} << 60 << true;
+    QTest::newRow("-p, the same time") << QStringList{"--preserve"} << 0 << false;
+    QTest::newRow("older bitmap") << QStringList() << -60 << false;
+}
+
+void CommandLineTest::preservedTimesDecideWhatIsUpToDate() {
+    QFETCH(QStringList, preserve);
+    QFETCH(int, shift);
+    QFETCH(bool, converted);
+    // The set-user-ID bit is not taken over, the permissions are (whatever the umask).
+    QVERIFY(::chmod("in/top.bmp", 04640) == 0);
+    const timespec old[2] = {{1000000000, 0}, {1000000000, 123456789}};
+    QVERIFY(::utimensat(AT_FDCWD, "in/top.bmp", old, 0) == 0);
+    QCOMPARE(run(QStringList{"--convert", "in"} + preserve).status, 0);
+    struct stat jpeg {}, bmp {};
+    QVERIFY(::stat("in/top.jpg", &jpeg) == 0);
+    QCOMPARE(jpeg.st_mode & 07777, preserve.isEmpty() ? 0666 & ~umask(022) : 0640);
+    QCOMPARE(jpeg.st_mtim.tv_nsec == 123456789 && jpeg.st_mtim.tv_sec == old[1].tv_sec, !preserve.isEmpty());
+    const time_t first = jpeg.st_mtim.tv_sec;
+    const timespec moved[2] = {{0, UTIME_OMIT}, {first + shift, jpeg.st_mtim.tv_nsec}};
+    QVERIFY(::utimensat(AT_FDCWD, "in/top.bmp", moved, 0) == 0 && ::stat("in/top.bmp", &bmp) == 0);
+    const Run r = run(QStringList{"--convert", "--skip-existing", "in"} + preserve);
+    QVERIFY2(r.err.startsWith(converted ? "1 converted, 0 failed, 0 skipped" : "0 converted, 0 failed, 1 skipped"), qPrintable(r.err));
+    QVERIFY(::stat("in/top.jpg", &jpeg) == 0);
+    QCOMPARE(jpeg.st_mtim.tv_sec, converted ? bmp.st_mtim.tv_sec : first);  // converted only with -p
+}
+
+void CommandLineTest::logLines_data() {
+    QTest::addColumn<QStringList>("arguments");  // after --convert --log
+    QTest::addColumn<QString>("lines");  // sizes above 0 as N, times as T
+    const QString line = R"({"source":"%1","jpeg":"%2","outcome":"%3","reason":"%4","bytes":%5,"time":T})" "\n";
+    QTest::newRow("file") << QStringList{"run.log", "--no-clobber", "in", "in/a", "in/a/notes.txt"}
+        << line.arg("in/top.bmp", "in/top.jpg", "skipped", "JPEG exists", "N") + line.arg("in/a/one.bmp", "in/a/one.jpg", "converted", "", "N") +
+           line.arg("in/a/notes.txt", "in/a/notes.jpg", "failed", "The file is not a bitmap", "0");
+    QTest::newRow("standard output, a strange name") << QStringList{"-", "in/x"}
+        << line.arg(R"(in/x/\u0001\t\\\"\u001b[1m\n\u0085.bmp)", R"(in/x/\u0001\t\\\"\u001b[1m\n\u0085.jpg)", "converted", "", "N");
+}
+
+void CommandLineTest::logLines() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, lines);
+    const QString odd = QString::fromUtf8("in/x/\x01\t\\\"\x1b[1m\n\xc2\x85.bmp");
+    QVERIFY(QDir().mkpath("in/x") && QFile::copy("in/a/one.bmp", odd) && QFile::copy("in/top.bmp", "in/top.jpg"));
+    const Run r = run(QStringList{"--convert", "--log"} + arguments);
+    QString log = arguments[0] == "-" ? r.out : QString::fromUtf8(contentOf(arguments[0]));
+    log.replace(QRegularExpression(R"("bytes":[1-9][0-9]*)"), R"("bytes":N)").replace(QRegularExpression(R"("time":[0-9]+\.[0-9]+)"), R"("time":T)");
+    QCOMPARE(log, lines);
+}
+
+void CommandLineTest::jsonStrings_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("json");
+    QTest::newRow("plain") << "Scans/a b.bmp" << QByteArray(R"("Scans/a b.bmp")");
+    QTest::newRow("bytes that are no UTF-8") << fileNameText("\xff\xe9t\xe9") << QByteArray(R"("\udcff\udce9t\udce9")");
+    QTest::newRow("beyond 16 bits, and a lone half") << QString::fromUtf8("\xf0\x9f\x93\xb7") + QChar(0xD83D)
+        << QByteArray("\"\xf0\x9f\x93\xb7\\ud83d\"");
+    QTest::newRow("line separator, DEL") << QString(QChar(0x2028)) + "\x7f" << QByteArray(R"("\u2028\u007f")");
+}
+
+void CommandLineTest::jsonStrings() {
+    QFETCH(QString, text);
+    QFETCH(QByteArray, json);
+    QCOMPARE(jsonString(text), json);
 }
 
 void CommandLineTest::progressOnATerminalOnly_data() {
@@ -331,11 +436,6 @@ void CommandLineTest::deleteRunsTellTheTruthAndCanBeFinished() {
     r = run({"--convert", "--delete", "--skip-existing", "in"});
     QVERIFY2(r.err.startsWith("1 converted, 0 failed, 0 skipped"), qPrintable(r.err));
     QVERIFY(!QFile::exists("in/top.bmp") && completeJpeg("in/top.jpg"));
-}
-
-QByteArray contentOf(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // FAT through FUSE: names ignore case, every spelling has an inode number of
