@@ -227,6 +227,7 @@ void CommandLineTest::trees() {
     QCOMPARE(r.status, failed ? 1 : 0);
     QCOMPARE(filesUnder("."), expected);
     for (const QString& jpeg : created) QVERIFY2(completeJpeg(jpeg), qPrintable(jpeg));
+    QVERIFY(!arguments.contains("-n") || !QFileInfo::exists("out"));  // not even a folder made
     for (const QString& name : before) {  // still what they were, unless deleted
         if (deleted.contains(name)) continue;
         std::ifstream kept(QByteArray::fromPercentEncoding(name.toUtf8().mid(name.startsWith('!'))).toStdString());
@@ -427,8 +428,9 @@ void CommandLineTest::deleteRunsTellTheTruthAndCanBeFinished() {
     // Not even root deletes an immutable file: its JPEG was written all the same.
     if (QProcess::execute("chattr", {"+i", "in/top.bmp"}) != 0) QSKIP("making a file immutable needs root");
     auto thaw = qScopeGuard([] { QProcess::execute("chattr", {"-i", "in/top.bmp"}); });
-    Run r = run({"--convert", "--delete", "in"});
+    Run r = run({"--convert", "--delete", "--log", "-", "in"});
     QVERIFY2(r.err.startsWith("Cannot delete file in/top.bmp: Operation not permitted\n1 converted, 0 failed"), qPrintable(r.err));
+    QVERIFY2(r.out.contains(R"("outcome":"kept","reason":"Operation not permitted")"), qPrintable(r.out));
     QCOMPARE(r.status, 1);
     // The JPEG of the first run holds this very picture: the bitmap may go, also when skipping what is done.
     QCOMPARE(QProcess::execute("chattr", {"-i", "in/top.bmp"}), 0);
