@@ -418,12 +418,10 @@ void ConversionRunTest::aJpegNamedMeanwhileIsKeptWhenAsked() {
     RunSettings settings{75, false, false};
     settings.keepExisting = true;
     ConversionRun run({{x, jpegNameOf(x)}}, settings);
-    QFile theirs(jpegNameOf(x));
-    QVERIFY(theirs.open(QIODevice::WriteOnly) && theirs.write("theirs") == 6);
-    theirs.close();
+    QVERIFY(QFile::copy(x, jpegNameOf(x)));
     const EntryReport report = run.next().result();
     QVERIFY(report.skipped && !report.converted && report.failure.isEmpty());
-    QVERIFY(theirs.open(QIODevice::ReadOnly) && theirs.readAll() == "theirs");
+    QCOMPARE(QFileInfo(jpegNameOf(x)).size(), QFileInfo(x).size());  // still theirs
 }
 
 // A FAT stick through FUSE gives each spelling an inode number of its own.
