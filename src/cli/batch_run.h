@@ -7,7 +7,10 @@
 
 #include <atomic>
 
-// Converts the jobs and adds to `counts`. Once `stop` is set, no further file
-// is started; those already under way are finished and named.
+class RunLog;
+
+// Converts the jobs (those to skip are only logged) and adds to `counts`.
+// Once `stop` is set, no further file is started; those already under way
+// are finished and named. A dry run lists on standard output what it would do.
 void convertJobs(const std::vector<ConversionJob>& jobs, const ConvertOptions& options, Progress& progress,
-                 RunCounts& counts, const std::atomic<int>& stop);
+                 RunCounts& counts, const std::atomic<int>& stop, RunLog* log = nullptr);

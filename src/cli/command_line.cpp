@@ -4,6 +4,7 @@
 #include "convert_options.h"
 #include "file_names.h"
 #include "progress.h"
+#include "run_log.h"
 #include "shown_name.h"
 #include "source_tree.h"
 #include "work_ahead.h"
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -65,7 +67,7 @@ public:
         std::unique_lock lock(mutex_);
         room_.wait(lock, [this] { return jobs_.size() < kMostWaiting || abandoned_; });
         if (abandoned_) return false;
-        ++files_;
+        if (job.skip.isEmpty()) ++files_;
         bytes_ += job.bytes;
         jobs_.push_back(std::move(job));
         ready_.notify_all();
@@ -113,11 +115,11 @@ private:
 
 // Converts the paths and the --files-from list while the list is still being
 // written: a thread reads and walks, the run converts what it has found so far.
-void convertAsListed(const ConvertOptions& options, PathList& list, Progress& progress, RunCounts& counts) {
+void convertAsListed(const ConvertOptions& options, PathList& list, Progress& progress, RunCounts& counts, RunLog* log) {
     JobQueue queue;
     const auto fail = [&progress](const QString& line) { progress.failure(line); };
     SourceWalker walker(options, fail, [&queue](ConversionJob job) { return stopSignal == 0 && queue.put(std::move(job)); });
-    progress.start(-1, 0);
+    progress.start(options.dryRun ? 0 : -1, 0);
     std::thread reader([&] {
         const auto stopped = [&queue] { return stopSignal != 0 || queue.abandoned(); };
         for (const QString& path : options.paths) walker.add(path);
@@ -133,7 +135,7 @@ void convertAsListed(const ConvertOptions& options, PathList& list, Progress& pr
     while (stopSignal == 0) {
         const std::vector<ConversionJob> batch = queue.take(2 * static_cast<std::size_t>(options.jobs));
         if (batch.empty()) break;
-        convertJobs(batch, options, progress, counts, stopSignal);
+        convertJobs(batch, options, progress, counts, stopSignal, log);
     }
     queue.abandon();
     reader.join();
@@ -181,6 +183,15 @@ std::optional<int> runWithoutWindow(int argc, char** argv) {
     if (const Finished* finished = std::get_if<Finished>(&parsed)) return closeOutput(finished->status);
     const ConvertOptions& options = std::get<ConvertOptions>(parsed);
     std::optional<PathList> list;
+    std::unique_ptr<RunLog> log;
+    if (!options.logFile.isEmpty()) {
+        log = std::make_unique<RunLog>(options.logFile);
+        if (!log->isOpen()) {
+            std::fprintf(stderr, "pellicor: cannot open the log %s: %s\n", shownName(options.logFile).toLocal8Bit().constData(),
+                         std::strerror(log->error()));
+            return kExitUsage;
+        }
+    }
     if (!options.filesFrom.isEmpty()) {
         list.emplace(options.filesFrom, options.nulSeparated);
         if (list->error() != 0) {
@@ -195,17 +206,21 @@ std::optional<int> runWithoutWindow(int argc, char** argv) {
     if (list) {
         quietRun = options.quiet;
         catchStopSignals();
-        convertAsListed(options, *list, progress, counts);
+        convertAsListed(options, *list, progress, counts, log.get());
     } else {
         // Until files are written, a stop needs no care.
         const JobList found = collectJobs(options, [&progress](const QString& line) { progress.failure(line); });
         quietRun = options.quiet;
         catchStopSignals();
-        counts = {0, found.failed, found.skipped};
-        qint64 bytes = 0;
-        for (const ConversionJob& job : found.jobs) bytes += job.bytes;
-        progress.start(static_cast<qint64>(found.jobs.size()), bytes);
-        convertJobs(found.jobs, options, progress, counts, stopSignal);
+        counts.failed = found.failed;
+        counts.skipped = found.skipped;
+        qint64 files = 0, bytes = 0;
+        for (const ConversionJob& job : found.jobs) {
+            files += job.skip.isEmpty() ? 1 : 0;
+            bytes += job.bytes;
+        }
+        progress.start(options.dryRun ? 0 : files, bytes);  // a dry run's list has no bar over it
+        convertJobs(found.jobs, options, progress, counts, stopSignal, log.get());
     }
     progress.finish(counts);
     if (const int signal = stopSignal.load(); signal != 0) dieBy(signal);

@@ -109,12 +109,22 @@ std::variant<ConvertOptions, Finished> parseConvertOptions(const QStringList& ar
                                      QStringLiteral("Leave out files and folders whose name matches GLOB (with a '/': "
                                                     "whose path does)."),
                                      QStringLiteral("GLOB"));
+    const QCommandLineOption preserve({QStringLiteral("p"), QStringLiteral("preserve")},
+                                      QStringLiteral("Give each JPEG its bitmap's modification time and permissions."));
+    const QCommandLineOption dryRun({QStringLiteral("n"), QStringLiteral("dry-run")},
+                                    QStringLiteral("List what would be converted, skipped and deleted; change nothing."));
+    const QCommandLineOption log(QStringLiteral("log"),
+                                 QStringLiteral("Add a JSON line for each file to FILE ('-': standard output)."),
+                                 QStringLiteral("FILE"));
+    const QCommandLineOption noClobber(QStringLiteral("no-clobber"),
+                                       QStringLiteral("Never replace an existing JPEG; skip its bitmap instead."));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("Print nothing but errors."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Show the version."));
     parser.addOptions({convert, quality, sample, progressive, optimize, grayscale, deleteSources, recursive, outputDir,
-                       jobs, skipExisting, filesFrom, nul, base, exclude, quiet, help, version});
+                       jobs, skipExisting, noClobber, preserve, filesFrom, nul, base, exclude, dryRun, log, quiet, help,
+                       version});
     parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("Bitmap files and folders."),
                                  QStringLiteral("PATH..."));
 
@@ -169,6 +179,13 @@ std::variant<ConvertOptions, Finished> parseConvertOptions(const QStringList& ar
     if (parser.isSet(base) && !parser.isSet(outputDir)) return usageError(QStringLiteral("--base needs -o"));
     options.excludes = parser.values(exclude);
     if (options.excludes.contains(QString())) return usageError(QStringLiteral("empty pattern to exclude"));
+    options.preserve = parser.isSet(preserve);
+    options.dryRun = parser.isSet(dryRun);
+    options.noClobber = parser.isSet(noClobber);
+    options.logFile = parser.value(log);
+    if (parser.isSet(log) && options.logFile.isEmpty()) return usageError(QStringLiteral("empty log file name"));
+    // A dry run writes nothing at all.
+    if (options.dryRun && parser.isSet(log)) return usageError(QStringLiteral("--dry-run writes no log"));
     options.paths = parser.positionalArguments();
     if (options.paths.isEmpty() && !parser.isSet(filesFrom)) return usageError(QStringLiteral("no files or folders to convert"));
     return options;

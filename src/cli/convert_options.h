@@ -20,6 +20,10 @@ struct ConvertOptions {
     bool nulSeparated = false;
     QString base;  // with outputDir: paths keep their folders below this one
     QStringList excludes;  // glob patterns of names (or, holding '/', of paths) left out
+    bool preserve = false;  // each JPEG takes its bitmap's modification time and permissions
+    bool dryRun = false;  // only say what would be done
+    QString logFile;  // a JSON line for each file; "-" is standard output
+    bool noClobber = false;  // an existing JPEG is never replaced: its bitmap is skipped
 };
 
 // The exit statuses of the command line.

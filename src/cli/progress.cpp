@@ -68,8 +68,9 @@ void Progress::fileDone(qint64 bytes) {
 void Progress::finish(const RunCounts& counts) {
     stopBar();
     if (quiet_) return;
-    put(QStringLiteral("%1 converted, %2 failed, %3 skipped in %4 s\n")
+    put(QStringLiteral("%1 %2, %3 failed, %4 skipped in %5 s\n")
             .arg(counts.converted)
+            .arg(counts.planned ? QStringLiteral("to convert") : QStringLiteral("converted"))
             .arg(counts.failed)
             .arg(counts.skipped)
             .arg(whole_.elapsed() / 1000.0, 0, 'f', 1)

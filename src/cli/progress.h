@@ -14,6 +14,7 @@ struct RunCounts {
     int failed = 0;
     int skipped = 0;
     bool unfinished = false;  // a failure line was printed (a bitmap kept although converted, too)
+    bool planned = false;  // a dry run: "converted" are those it would convert
 };
 
 class Progress {
@@ -29,7 +30,7 @@ public:
     void setTotal(qint64 files, qint64 bytes);
     void failure(const QString& line);
     void fileDone(qint64 bytes);
-    // Takes the bar away and prints "N converted, M failed, K skipped in T s".
+    // Takes the bar away and prints "N converted, M failed, K skipped in T s" ("N to convert" for a dry run).
     void finish(const RunCounts& counts);
 
     // "12/200 [####------] 31.0 files/s 70.2 MB/s 0:05 left", cut to `columns`;

@@ -24,6 +24,7 @@ constexpr int kMostFoldersLookedInto = 1000;  // for the hint that -r is missing
 bool notOlder(const timespec& a, const timespec& b) {
     return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec >= b.tv_nsec;
 }
+bool sameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
 
 QString systemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
@@ -270,15 +271,24 @@ private:
         }
         targets_.insert(key, id);
         // A run that deletes converts even so: a JPEG holding this very picture lets the bitmap go.
-        if (options_.skipExisting && !options_.deleteSources) {
+        if (!options_.deleteSources && (options_.skipExisting || options_.noClobber)) {
+            const files::ShortPath name = systemPath(target);
             struct stat jpeg {};
-            if (::stat(systemPath(target).c_str(), &jpeg) == 0 && S_ISREG(jpeg.st_mode) &&
-                notOlder(jpeg.st_mtim, st.st_mtim)) {
+            QString skip;
+            // A JPEG that took its bitmap's time is out of date once the times differ either way
+            // (a bitmap put back from an older copy).
+            if (options_.skipExisting && ::stat(name.c_str(), &jpeg) == 0 && S_ISREG(jpeg.st_mode) &&
+                (options_.preserve ? sameTime(jpeg.st_mtim, st.st_mtim) : notOlder(jpeg.st_mtim, st.st_mtim)))
+                skip = QStringLiteral("JPEG up to date");
+            else if (options_.noClobber && ::lstat(name.c_str(), &jpeg) == 0)
+                skip = QStringLiteral("JPEG exists");
+            if (!skip.isEmpty()) {
                 ++list_.skipped;
+                if (!take_({source, target, 0, skip})) halted_ = true;
                 return;
             }
         }
-        if (!take_({source, target, static_cast<qint64>(st.st_size)})) halted_ = true;
+        if (!take_({source, target, static_cast<qint64>(st.st_size), {}})) halted_ = true;
     }
 
     const ConvertOptions& options_;

@@ -13,12 +13,13 @@ struct ConversionJob {
     QString source;
     QString target;
     qint64 bytes = 0;  // the source's size, for the progress figures
+    QString skip;  // why it is left alone ("JPEG up to date"); empty: it is converted
 };
 
 struct JobList {
     std::vector<ConversionJob> jobs;
     int failed = 0;  // paths and folders that could not be read
-    int skipped = 0;  // bitmaps whose JPEG is up to date (--skip-existing)
+    int skipped = 0;  // bitmaps whose JPEG is up to date (--skip-existing) or exists (--no-clobber), listed too
 };
 
 // Walks paths one after another, as they come. A folder gives the bitmaps

@@ -5,6 +5,7 @@
 #include "run_hooks.h"
 #include "work_ahead.h"
 
+#include <QElapsedTimer>
 #include <QSet>
 #include <QThread>
 #include <QThreadPool>
@@ -154,6 +155,9 @@ ImageResult ConversionRun::State::resultOf(int k, ImageWork work) {
 
 void ConversionRun::State::name(int k, ImageResult& result, EntryReport& report) {
     const QString& target = targets[k];
+    QElapsedTimer clock;
+    clock.start();
+    bool kept = false;  // the name is taken, and keepExisting leaves it so
     if (result.outcome == ImageOutcome::Written) {
         if (written.contains(target)) {
             result.refuse(kAnotherFile);
@@ -164,20 +168,28 @@ void ConversionRun::State::name(int k, ImageResult& result, EntryReport& report)
             if (S_ISREG(st.st_mode) && result.jpeg && result.jpeg->sameBytesAs(systemPath(target).c_str()) == 1) {
                 result.jpeg.reset();
                 written.add(target);
+            } else if (settings.keepExisting) {
+                result.jpeg.reset();
+                kept = true;
             } else {
                 result.refuse(kThereAlready);
             }
-        } else if (result.commit(settings.replaceExisting)) {
+        } else if (result.commit(settings.replaceExisting, settings.preserve)) {
             written.add(target);
         } else if (result.osError == EEXIST) {
+            // Named by someone else since the look above: theirs stays.
+            kept = settings.keepExisting;
             result.refuse(kThereAlready);
         }
     }
-    report.converted = result.outcome == ImageOutcome::Written;
-    report.failure = failureText(result, sources[k], target);
+    report.skipped = kept;
+    report.converted = !kept && result.outcome == ImageOutcome::Written;
+    report.failure = kept ? QString() : failureText(result, sources[k], target);
     report.outcome = result.outcome;
     report.osError = result.osError;
-    report.reason = result.outcome == ImageOutcome::NoMemory ? memoryNeed(result) : result.reason();
+    if (!report.converted && !kept)
+        report.reason = result.outcome == ImageOutcome::NoMemory ? memoryNeed(result) : result.reason();
+    report.seconds = result.seconds + static_cast<double>(clock.nsecsElapsed()) / 1e9;
     if (result.outcome == ImageOutcome::CannotSave && result.why.isEmpty()) {
         const int e = result.osError;
         struct stat folder {};

@@ -30,6 +30,11 @@ struct RunSettings {
     std::size_t budget = 0;
     // Set (to anything but 0) from anywhere, even a signal handler: as stop().
     const std::atomic<int>* stop = nullptr;
+    // Each JPEG takes its bitmap's modification time and permission bits.
+    bool preserve = false;
+    // With replaceExisting off: a file already under the JPEG's name (or one
+    // that appears there before it is named) stays, and the entry is skipped.
+    bool keepExisting = false;
 };
 
 // What became of one entry in its turn.
@@ -45,11 +50,13 @@ struct EntryReport {
     // names its own way: the step that failed (Written: none), and why.
     ImageOutcome outcome = ImageOutcome::Written;
     int osError = 0;  // the system's reason for the failed step, if any
-    QString reason;  // NoMemory: what the picture needs
+    QString reason;  // why it failed, without the names (NoMemory: what the picture needs)
     QString deletionReason;  // empty when no reason is known
     // The save failed because the target's medium takes nothing more: full,
     // read-only, gone, or its folder gone. The next entries would fail alike.
     bool targetLost = false;
+    bool skipped = false;  // keepExisting: its JPEG's name was taken, nothing was written
+    double seconds = 0;  // what reading, encoding and naming it took
 };
 
 class ConversionRun {

@@ -32,7 +32,8 @@ std::optional<FileStamp> fileStampOf(const QString& path) {
     struct stat st {};
     if (!statOf(path, st)) return std::nullopt;
     return FileStamp{st.st_dev, st.st_ino, static_cast<qint64>(st.st_size),
-                     static_cast<qint64>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+                     static_cast<qint64>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
+                     static_cast<unsigned>(st.st_mode & 0777)};
 }
 
 bool WrittenTargets::contains(const QString& target) const {

@@ -35,7 +35,10 @@ struct FileStamp {
     ino_t inode = 0;
     qint64 size = -1;
     qint64 modifiedNs = 0;
-    bool operator==(const FileStamp&) const = default;
+    unsigned permissions = 0;  // its 0777 bits, for a JPEG that keeps them; a change of them alone is no change
+    bool operator==(const FileStamp& o) const {
+        return device == o.device && inode == o.inode && size == o.size && modifiedNs == o.modifiedNs;
+    }
 };
 std::optional<FileStamp> fileStampOf(const QString& path);
 

@@ -4,6 +4,7 @@
 #include "imaging.h"
 #include "load_sequence.h"
 
+#include <QElapsedTimer>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -27,11 +28,18 @@ QString bytesText(std::uint64_t bytes) {
 
 }  // namespace
 
-bool ImageResult::commit(bool replace) {
-    if (jpeg && jpeg->commit(replace)) return true;
+bool ImageResult::commit(bool replace, bool preserve) {
+    bool stamped = !preserve;
+    if (preserve && jpeg && source) {
+        const qint64 ns = source->modifiedNs;
+        const qint64 s = ns / 1'000'000'000 - (ns % 1'000'000'000 < 0 ? 1 : 0);  // times before 1970 too
+        stamped = jpeg->setModeAndTime(source->permissions, s, static_cast<long>(ns - s * 1'000'000'000));
+    }
+    if (stamped && jpeg && jpeg->commit(replace)) return true;
     outcome = ImageOutcome::CannotSave;
     code = IMG_ERR_WRITE;
-    osError = imaging_os_error();
+    osError = jpeg && preserve && !source ? ENOENT : imaging_os_error();
+    jpeg.reset();  // its temporary goes now
     return false;
 }
 
@@ -72,6 +80,8 @@ QString memoryNeed(const ImageResult& result) {
 
 ImageResult convertImage(const QString& source, const QString& target, const JpegOptions& jpeg) {
     ImageResult result;
+    QElapsedTimer clock;
+    clock.start();
     result.source = fileStampOf(source);
     if (sameFile(source, target)) {
         result.refuse(QStringLiteral("It would replace the bitmap itself"));
@@ -80,11 +90,12 @@ ImageResult convertImage(const QString& source, const QString& target, const Jpe
     const files::ShortPath sourceName = systemPath(source);
     auto targetName = std::make_shared<const files::ShortPath>(fileNameBytes(target).toStdString());
 
-    const auto failed = [&result](ImageOutcome outcome, int code) {
+    const auto failed = [&result, &clock](ImageOutcome outcome, int code) {
         result.outcome = outcome;
         result.code = code;
         result.osError = imaging_os_error();
         if (outcome == ImageOutcome::NoMemory) result.needed = imaging_bytes_needed();
+        result.seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
         return result;
     };
     ImageDescriptor image{};
@@ -113,6 +124,7 @@ ImageResult convertImage(const QString& source, const QString& target, const Jpe
     result.outcome = ImageOutcome::Written;
     result.targetPath = std::move(targetName);
     result.jpeg = std::move(pending);
+    result.seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     return result;
 }
 

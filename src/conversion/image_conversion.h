@@ -30,8 +30,11 @@ struct ImageResult {
     std::uint64_t needed = 0;
     QString tooLarge;
     bool begun = true;  // false: work ahead the run stopped before it began
+    double seconds = 0;  // reading and encoding took
     // Gives the JPEG its name; false (and a failed save) when that fails.
-    bool commit(bool replace = true);
+    // With `preserve`, it has the source's modification time and permission
+    // bits before it has its name.
+    bool commit(bool replace = true, bool preserve = false);
     // Refuses the save for a reason of the program's own.
     void refuse(const QString& reason);
     // Why it failed, in a line for the user ("No space left on device"); empty when nothing is known.

@@ -253,6 +253,8 @@ public:
     // differs, -1 when either cannot be read: how a run that was interrupted
     // recognises a target it had already written from the same bitmap.
     int sameBytesAs(const char* path) const;
+    // The permission bits and modification time it is to have once named (as cp -p).
+    bool setModeAndTime(unsigned mode, long long seconds, long nanoseconds);
     bool commit(bool replace = true);
 
 private:

@@ -125,6 +125,9 @@ PendingJpeg::~PendingJpeg() = default;
 
 
 int PendingJpeg::sameBytesAs(const char* path) const { return file_ ? file_->sameBytesAs(path) : -1; }
+bool PendingJpeg::setModeAndTime(unsigned mode, long long seconds, long nanoseconds) {
+    return file_ && file_->setModeAndTime(mode, seconds, nanoseconds);
+}
 
 // Out of memory for a name, the JPEG is not given one.
 bool PendingJpeg::commit(bool replace) try {

@@ -223,6 +223,13 @@ int TargetFile::sameBytesAs(const char* path) const {
     }
 }
 
+bool TargetFile::setModeAndTime(unsigned mode, long long seconds, long nanoseconds) {
+    const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), nanoseconds}};
+    if (fd_ >= 0 && ::fchmod(fd_, static_cast<mode_t>(mode)) == 0 && ::futimens(fd_, times) == 0) return true;
+    noteOsError(fd_ >= 0 ? errno : EBADF);
+    return false;
+}
+
 bool TargetFile::commit(bool replace) {
     if (fd_ < 0) return false;
     if (temp_.empty() && !linkAnonymous()) return false;

@@ -22,6 +22,8 @@ public:
     // 1 when the file at `path` holds exactly what was written, 0 when it
     // differs, -1 when either cannot be read.
     int sameBytesAs(const char* path) const;
+    // Sets its permission bits and modification time before it is named.
+    bool setModeAndTime(unsigned mode, long long seconds, long nanoseconds);
     // Gives the file its name; with replace false an existing file keeps it (EEXIST).
     bool commit(bool replace = true);
 

@@ -4,6 +4,7 @@
 #include "fat_stick.h"
 #include "file_names.h"
 #include "shown_name.h"
+#include "run_log.h"
 
 #include <QProcess>
 #include <QtTest>
@@ -35,6 +36,11 @@ bool completeJpeg(const QString& path) {
     return bytes.startsWith("\xFF\xD8") && bytes.endsWith("\xFF\xD9");
 }
 
+QByteArray contentOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 QStringList filesUnder(const QString& root) {
     QStringList files;
     QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
@@ -59,7 +65,11 @@ private slots:
     void optionsAndExitStatuses();
     void trees_data();
     void trees();
-    void rerunSkipsWhatIsDone();
+    void preservedTimesDecideWhatIsUpToDate_data();
+    void preservedTimesDecideWhatIsUpToDate();
+    void logLines_data();
+    void logLines();
+    void jsonStrings();
     void progressOnATerminalOnly_data();
     void progressOnATerminalOnly();
     void aListIsConvertedWhileItIsWritten();
@@ -228,6 +238,12 @@ void CommandLineTest::optionsAndExitStatuses_data() {
                                   << "pellicor: cannot access gone.bmp: No such file or directory\n1 converted, 1 failed, 0 skipped in ";
     QTest::newRow("not a bitmap") << QStringList{"--convert", "--quiet", "in/a/notes.txt"} << QByteArray() << 1
                                   << "pellicor: cannot load file in/a/notes.txt: The file is not a bitmap\n";
+    QTest::newRow("log not opened") << QStringList{"--convert", "--log", "no/x", "in"} << QByteArray() << 2 << "pellicor: cannot open the log no/x: No such file";
+    QTest::newRow("log not written") << QStringList{"--convert", "--log", "/dev/full", "in"} << QByteArray() << 1
+                                     << "pellicor: cannot write the log /dev/full: No space left on device\n1 converted";
+    QTest::newRow("dry run, log") << QStringList{"--convert", "-n", "--log", "x", "in"} << QByteArray() << 2 << "pellicor: --dry-run writes no log";
+    QTest::newRow("dry run") << QStringList{"--convert", "--dry-run", "gone.bmp", "in"} << QByteArray() << 1
+                             << "convert in/top.bmp -> in/top.jpg\npellicor: cannot access gone.bmp: No such file or directory\n1 to convert, 1 failed, 0 skipped in ";
     QTest::newRow("everything converted") << QStringList{"--convert", "-q", "100", "-j", "3", "in"} << QByteArray() << 0
                                           << "1 converted, 0 failed, 0 skipped in ";
 }
@@ -250,7 +266,7 @@ void CommandLineTest::trees_data() {
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<QStringList>("created");
     QTest::addColumn<QStringList>("deleted");
-    QTest::addColumn<QString>("failures");
+    QTest::addColumn<QString>("failures");  // and before them what standard output says
     QTest::addColumn<QStringList>("before");  // more bitmaps, percent-encoded names; "!" for a file that is none
     const QStringList all = {"in/a/b/two.jpg", "in/a/one.jpg", "in/top.jpg"};
     QTest::newRow("folder") << QStringList{"in"} << QByteArray() << QStringList{"in/top.jpg"} << QStringList() << "" << QStringList();
@@ -280,6 +296,16 @@ void CommandLineTest::trees_data() {
     // Only a folder argument holding no bitmaps of its own but some below gets the hint.
     QTest::newRow("bitmaps only below") << QStringList{"in/x"} << QByteArray() << QStringList() << QStringList()
         << "pellicor: in/x holds no bitmaps; its subfolders do: add -r to convert them\n" << QStringList{"in/x/y/z/p.bmp"};
+    // Only the JPEG that is not there yet is written; with --delete the bitmap beside a JPEG stays as well.
+    QTest::newRow("no clobber") << QStringList{"-r", "--no-clobber", "in"} << QByteArray() << QStringList{"in/a/b/two.jpg", "in/a/one.jpg"}
+                                << QStringList() << "" << QStringList{"in/top.jpg"};
+    QTest::newRow("no clobber, delete") << QStringList{"--no-clobber", "--delete", "in"} << QByteArray() << QStringList()
+                                        << QStringList() << "" << QStringList{"in/top.jpg"};
+    QTest::newRow("dry run") << QStringList{"-n", "-r", "--delete", "-o", "out", "in/a", "in/x"} << QByteArray() << QStringList() << QStringList()
+        << "convert in/a/one.bmp -> out/one.jpg\ndelete in/a/one.bmp\nconvert in/a/b/two.BMP -> out/b/two.jpg\ndelete in/a/b/two.BMP\n"
+           "convert 'in/x/a'$'\\n''b.bmp' -> 'out/a'$'\\n''b.jpg'\ndelete 'in/x/a'$'\\n''b.bmp'\n" << QStringList{"in/x/a%0Ab.bmp"};
+    QTest::newRow("dry run, skipping") << QStringList{"-n", "--no-clobber", "--skip-existing", "in", "in/a"} << QByteArray() << QStringList()
+        << QStringList() << "skip in/top.bmp (JPEG up to date)\nskip in/a/one.bmp (JPEG exists)\n" << QStringList{"in/top.jpg", "in/a/one.jpg/x.bmp"};
     const QString longest = "in/x/" + QString(251, 'n');  // with .bmp or .jpg, the longest name a folder holds
     QTest::newRow("the longest name") << QStringList{"--delete", "in/x"} << QByteArray() << QStringList{longest + ".jpg"}
                                       << QStringList{longest + ".bmp"} << "" << QStringList{longest + ".bmp"};
@@ -321,10 +347,11 @@ void CommandLineTest::trees() {
     for (const QString& gone : deleted) expected.removeOne(gone);
     expected.sort();
     const Run r = run(QStringList{"--convert"} + arguments.replaceInStrings(QRegularExpression("^@"), QDir::currentPath()), input);
-    QCOMPARE(r.err.section('\n', 0, -3) + (failures.isEmpty() ? "" : "\n"), failures);
+    QCOMPARE(r.out + r.err.section('\n', 0, -3) + (r.err.count('\n') > 1 ? "\n" : ""), failures);
     QCOMPARE(r.status, failures.contains("cannot") ? 1 : 0);
     QCOMPARE(filesUnder("."), expected);
     for (const QString& jpeg : created) QVERIFY2(completeJpeg(jpeg), qPrintable(jpeg));
+    QVERIFY(!arguments.contains("-n") || !QFileInfo::exists("out"));  // not even a folder made
     for (const QString& name : before) {  // still what they were, unless deleted
         if (deleted.contains(name)) continue;
         std::ifstream kept(QByteArray::fromPercentEncoding(name.toUtf8().mid(name.startsWith('!'))).toStdString());
@@ -332,17 +359,65 @@ void CommandLineTest::trees() {
     }
 }
 
-void CommandLineTest::rerunSkipsWhatIsDone() {
-    QCOMPARE(run({"--convert", "-r", "-o", "out", "in"}).status, 0);
-    const QDateTime firstWrite = QFileInfo("out/top.jpg").lastModified();
-    // A bitmap changed since its JPEG was written is done again; a JPEG from the future counts as done.
-    QFile changed("in/a/one.bmp");
-    QVERIFY(changed.open(QIODevice::ReadWrite));
-    QVERIFY(changed.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
-    const Run r = run({"--convert", "-r", "-o", "out", "--skip-existing", "in"});
-    QVERIFY2(r.err.startsWith("1 converted, 0 failed, 2 skipped in "), qPrintable(r.err));
-    QCOMPARE(QFileInfo("out/top.jpg").lastModified(), firstWrite);
-    QVERIFY(QFileInfo("out/a/one.jpg").lastModified() > firstWrite);
+void CommandLineTest::preservedTimesDecideWhatIsUpToDate_data() {
+    QTest::addColumn<QStringList>("preserve");
+    QTest::addColumn<int>("shift");  // seconds the bitmap's time moves after the first run
+    QTest::addColumn<bool>("converted");  // by the second, with --skip-existing
+    // A bitmap put back from an older copy is out of date once its JPEG has taken the bitmap's time.
+    QTest::newRow("-p, older bitmap") << QStringList{"-p"} << -60 << true;
+    QTest::newRow("-p, newer bitmap") << QStringList{"-p"} << 60 << true;
+    QTest::newRow("-p, the same time") << QStringList{"--preserve"} << 0 << false;
+    QTest::newRow("older bitmap") << QStringList() << -60 << false;  // a JPEG from the future counts as done
+    QTest::newRow("newer bitmap") << QStringList() << 60 << true;
+}
+
+void CommandLineTest::preservedTimesDecideWhatIsUpToDate() {
+    QFETCH(QStringList, preserve);
+    QFETCH(int, shift);
+    QFETCH(bool, converted);
+    // The set-user-ID bit is not taken over, the permissions are (whatever the umask).
+    const timespec old[2] = {{0, UTIME_OMIT}, {1000000000, 123456789}};
+    QVERIFY(::chmod("in/top.bmp", 04640) == 0 && ::utimensat(AT_FDCWD, "in/top.bmp", old, 0) == 0);
+    QCOMPARE(run(QStringList{"--convert", "-o", "out", "in"} + preserve).status, 0);
+    struct stat jpeg {};
+    QVERIFY(::stat("out/top.jpg", &jpeg) == 0);
+    QCOMPARE(jpeg.st_mode & 07777, preserve.isEmpty() ? 0666 & ~umask(022) : 0640);
+    const timespec first = jpeg.st_mtim, moved[2] = {{0, UTIME_OMIT}, {first.tv_sec + shift, first.tv_nsec}};
+    QCOMPARE(first.tv_sec == old[1].tv_sec && first.tv_nsec == old[1].tv_nsec, !preserve.isEmpty());
+    QVERIFY(::utimensat(AT_FDCWD, "in/top.bmp", moved, 0) == 0);
+    const Run r = run(QStringList{"--convert", "-o", "out", "--skip-existing", "in"} + preserve);
+    QVERIFY2(r.err.startsWith(converted ? "1 converted, 0 failed, 0 skipped" : "0 converted, 0 failed, 1 skipped"), qPrintable(r.err));
+    QVERIFY(::stat("out/top.jpg", &jpeg) == 0);
+    QCOMPARE(jpeg.st_mtim.tv_sec != first.tv_sec || jpeg.st_mtim.tv_nsec != first.tv_nsec, converted);
+}
+
+void CommandLineTest::logLines_data() {
+    QTest::addColumn<QStringList>("arguments");  // after --convert --log
+    QTest::addColumn<QString>("lines");  // sizes above 0 as N, times as T
+    const QString line = R"({"source":"%1","jpeg":"%2","outcome":"%3","reason":"%4","bytes":%5,"time":T})" "\n";
+    QTest::newRow("file") << QStringList{"run.log", "--no-clobber", "in", "in/a", "in/a/notes.txt"}
+        << line.arg("in/top.bmp", "in/top.jpg", "skipped", "JPEG exists", "N") + line.arg("in/a/one.bmp", "in/a/one.jpg", "converted", "", "N") +
+           line.arg("in/a/notes.txt", "in/a/notes.jpg", "failed", "The file is not a bitmap", "0");
+    QTest::newRow("standard output, a strange name") << QStringList{"-", "in/x"}
+        << line.arg(R"(in/x/\u0001\t\\\"\u001b[1m\n\u0085.bmp)", R"(in/x/\u0001\t\\\"\u001b[1m\n\u0085.jpg)", "converted", "", "N");
+}
+
+void CommandLineTest::logLines() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, lines);
+    const QString odd = QString::fromUtf8("in/x/\x01\t\\\"\x1b[1m\n\xc2\x85.bmp");
+    QVERIFY(QDir().mkpath("in/x") && QFile::copy("in/a/one.bmp", odd) && QFile::copy("in/top.bmp", "in/top.jpg"));
+    const Run r = run(QStringList{"--convert", "--log"} + arguments);
+    QString log = arguments[0] == "-" ? r.out : QString::fromUtf8(contentOf(arguments[0]));
+    log.replace(QRegularExpression(R"("bytes":[1-9][0-9]*)"), R"("bytes":N)").replace(QRegularExpression(R"("time":[0-9]+\.[0-9]+)"), R"("time":T)");
+    QCOMPARE(log, lines);
+}
+
+// A name's stray bytes as Python's surrogateescape holds them; a lone half, line separators and DEL escaped too.
+void CommandLineTest::jsonStrings() {
+    QCOMPARE(jsonString(fileNameText("\xff\xe9t")), QByteArray(R"("\udcff\udce9t")"));
+    QCOMPARE(jsonString(QString::fromUtf8("\xf0\x9f\x93\xb7") + QChar(0xD83D) + QChar(0x2028) + "\x7f"),
+             QByteArray("\"\xf0\x9f\x93\xb7\\ud83d\\u2028\\u007f\""));
 }
 
 void CommandLineTest::progressOnATerminalOnly_data() {
@@ -472,8 +547,9 @@ void CommandLineTest::deleteRunsTellTheTruthAndCanBeFinished() {
     // Not even root deletes an immutable file: its JPEG was written all the same.
     if (QProcess::execute("chattr", {"+i", "in/top.bmp"}) != 0) QSKIP("making a file immutable needs root");
     auto thaw = qScopeGuard([] { QProcess::execute("chattr", {"-i", "in/top.bmp"}); });
-    Run r = run({"--convert", "--delete", "in"});
+    Run r = run({"--convert", "--delete", "--log", "-", "in"});
     QVERIFY2(r.err.startsWith("pellicor: cannot delete file in/top.bmp: Operation not permitted\n1 converted, 0 failed"), qPrintable(r.err));
+    QVERIFY2(r.out.contains(R"("outcome":"kept","reason":"Operation not permitted")"), qPrintable(r.out));
     QCOMPARE(r.status, 1);
     // The JPEG of the first run holds this very picture: the bitmap may go, also when skipping what is done.
     QCOMPARE(QProcess::execute("chattr", {"-i", "in/top.bmp"}), 0);
@@ -481,11 +557,6 @@ void CommandLineTest::deleteRunsTellTheTruthAndCanBeFinished() {
     r = run({"--convert", "--delete", "--skip-existing", "in"});
     QVERIFY2(r.err.startsWith("1 converted, 0 failed, 0 skipped"), qPrintable(r.err));
     QVERIFY(!QFile::exists("in/top.bmp") && completeJpeg("in/top.jpg"));
-}
-
-QByteArray contentOf(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // FAT through FUSE: names ignore case, every spelling has an inode number of

@@ -52,6 +52,7 @@ private slots:
     void longRunsReportInListOrder();
     void theWindowTakesNoInputDuringARun();
     void aBitmapAnotherRunDeletedIsNoLongerOneOfOurs();
+    void aJpegNamedMeanwhileIsKeptWhenAsked();
     void twoSpellingsOnAStickWhoseNamesIgnoreCase();
     void aRunStopsBetweenFiles_data();
     void aRunStopsBetweenFiles();
@@ -409,6 +410,18 @@ void ConversionRunTest::aBitmapAnotherRunDeletedIsNoLongerOneOfOurs() {
     QCOMPARE(run.next().result().failure,
              "Cannot save file " + jpegNameOf(y) + "\nA file of that name is there already, and a run that deletes bitmaps replaces none");
     QVERIFY(QFile::exists(y));
+}
+
+// Another program names the JPEG after the run has begun: with keepExisting theirs stays, and the entry is skipped.
+void ConversionRunTest::aJpegNamedMeanwhileIsKeptWhenAsked() {
+    const QString x = bitmap("x.bmp");
+    RunSettings settings{75, false, false};
+    settings.keepExisting = true;
+    ConversionRun run({{x, jpegNameOf(x)}}, settings);
+    QVERIFY(QFile::copy(x, jpegNameOf(x)));
+    const EntryReport report = run.next().result();
+    QVERIFY(report.skipped && !report.converted && report.failure.isEmpty());
+    QCOMPARE(QFileInfo(jpegNameOf(x)).size(), QFileInfo(x).size());  // still theirs
 }
 
 // A FAT stick through FUSE gives each spelling an inode number of its own.
