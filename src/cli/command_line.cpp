@@ -224,5 +224,7 @@ std::optional<int> runWithoutWindow(int argc, char** argv) {
     }
     progress.finish(counts);
     if (const int signal = stopSignal.load(); signal != 0) dieBy(signal);
-    return counts.failed > 0 || counts.unfinished ? kExitFailed : kExitOk;
+    const int status = counts.failed > 0 || counts.unfinished ? kExitFailed : kExitOk;
+    // A dry run's list that never reached its reader (> /dev/full) is a failure, as --help's is.
+    return options.dryRun ? closeOutput(status) : status;
 }

@@ -191,7 +191,13 @@ private:
             const QString name = fileNameText(e->d_name);
             Entry entry{name};
             if (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN && !isBitmapName(name)) continue;
-            if (::fstatat(::dirfd(dir), e->d_name, &entry.st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            if (::fstatat(::dirfd(dir), e->d_name, &entry.st, AT_SYMLINK_NOFOLLOW) != 0) {
+                // A folder that may be listed but not entered (no x bit) must not drop its bitmaps unsaid.
+                const int why = errno;
+                if (why != ENOENT && (e->d_type == DT_DIR || isBitmapName(name)))
+                    failure(QStringLiteral("cannot access %1: %2").arg(shownName(joinPath(folder, name)), systemReason(why)));
+                continue;
+            }
             // Symbolic links are followed to files, never to folders.
             if (S_ISLNK(entry.st.st_mode) &&
                 (::fstatat(::dirfd(dir), e->d_name, &entry.st, 0) != 0 || !S_ISREG(entry.st.st_mode)))

@@ -135,9 +135,11 @@ void CommandLineTest::shownNames() {
 }
 
 void CommandLineTest::writeErrorsAreTold() {
-    for (const char* option : {"--version", "--help"}) {
+    const QString full = QStringLiteral(": No space left on device");  // a dry run's list fails as it is flushed, unsaid why
+    for (const auto& [option, why] : {std::pair{QStringLiteral("--version"), full}, {QStringLiteral("--help"), full},
+                                      {QStringLiteral("--convert -n --quiet ") + PELLICOR_PROGRAM, QString()}}) {
         const Run r = run({"-c", QStringLiteral("%1 %2 > /dev/full; echo $?").arg(PELLICOR_PROGRAM, option)}, {}, {}, "sh");
-        QCOMPARE(r.err + r.out, "pellicor: write error: No space left on device\n1\n");
+        QCOMPARE(r.err + r.out, "pellicor: write error" + why + "\n1\n");
     }
 }
 
