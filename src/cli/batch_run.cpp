@@ -45,7 +45,14 @@ void listJobs(const std::vector<ConversionJob>& jobs, const ConvertOptions& opti
             continue;
         }
         ++counts.converted;
-        text += QStringLiteral("convert %1 -> %2\n").arg(shownName(job.source), shownName(job.target));
+        text += QStringLiteral("convert %1 -> %2").arg(shownName(job.source), shownName(job.target));
+        // A run that deletes replaces nothing: only a JPEG holding this very picture lets the bitmap go.
+        struct stat there {};
+        if (options.deleteSources && ::lstat(systemPath(job.target).c_str(), &there) == 0) {
+            text += QStringLiteral(" (the JPEG is there already: it stays, and the bitmap too unless it holds this picture)\n");
+            continue;
+        }
+        text += QLatin1Char('\n');
         if (options.deleteSources && isBitmapName(job.source)) text += QStringLiteral("delete %1\n").arg(shownName(job.source));
     }
     const QByteArray bytes = text.toLocal8Bit();
@@ -62,7 +69,7 @@ qint64 sizeOf(const QString& path) {
 }  // namespace
 
 void convertJobs(const std::vector<ConversionJob>& jobs, const ConvertOptions& options, Progress& progress,
-                 RunCounts& counts, const std::atomic<int>& stop, RunLog* log) {
+                 RunCounts& counts, const std::atomic<int>& stop, RunLog* log, std::shared_ptr<RunMemory> memory) {
     if (options.dryRun) return listJobs(jobs, options, counts);
     bool logFailed = false;
     const auto logLine = [&](const ConversionJob& job, const char* outcome, const QString& reason, double seconds) {
@@ -94,6 +101,7 @@ void convertJobs(const std::vector<ConversionJob>& jobs, const ConvertOptions& o
                          2 * options.jobs, 0, &stop};
     settings.preserve = options.preserve;
     settings.keepExisting = options.noClobber;
+    settings.memory = std::move(memory);
     ConversionRun run(entries, settings);
     for (const ConversionJob& job : jobs) {
         if (!job.skip.isEmpty()) {

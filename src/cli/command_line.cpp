@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include "batch_run.h"
+#include "conversion_run.h"
 #include "convert_options.h"
 #include "file_names.h"
 #include "progress.h"
@@ -132,10 +133,11 @@ void convertAsListed(const ConvertOptions& options, PathList& list, Progress& pr
         progress.setTotal(files, bytes);
         queue.close();
     });
+    const auto memory = std::make_shared<RunMemory>();
     while (stopSignal == 0) {
         const std::vector<ConversionJob> batch = queue.take(2 * static_cast<std::size_t>(options.jobs));
         if (batch.empty()) break;
-        convertJobs(batch, options, progress, counts, stopSignal, log);
+        convertJobs(batch, options, progress, counts, stopSignal, log, memory);
     }
     queue.abandon();
     reader.join();

@@ -43,7 +43,13 @@ QString absolutePath(const QString& path, const QString& cwd) {
     return QLatin1Char('/') + parts.join(QLatin1Char('/'));
 }
 
+// As the shell spells it ($PWD, through links) when that is where we are,
+// so that a --base typed as "$PWD/..." meets relative paths.
 QString currentFolder() {
+    struct stat here {}, spelled {};
+    if (const char* pwd = std::getenv("PWD"); pwd != nullptr && pwd[0] == '/' && ::stat(".", &here) == 0 &&
+        ::stat(pwd, &spelled) == 0 && here.st_dev == spelled.st_dev && here.st_ino == spelled.st_ino)
+        return fileNameText(pwd);
     char* cwd = ::getcwd(nullptr, 0);
     const QString text = cwd != nullptr ? fileNameText(cwd) : QStringLiteral("/");
     std::free(cwd);
@@ -374,7 +380,12 @@ std::optional<QString> PathList::next(const std::function<bool()>& stopped) {
         }
         // Waits a moment at a time, so that a stop is heard while the writer is silent.
         pollfd wait{fd_, POLLIN, 0};
-        if (::poll(&wait, 1, 100) == 0) continue;
+        if (const int ready = ::poll(&wait, 1, 100); ready == 0 || (ready < 0 && errno == EINTR)) {
+            continue;  // nothing yet, or a signal: look at the stop first
+        } else if (ready < 0) {
+            error_ = errno;
+            continue;
+        }
         char chunk[1 << 16];
         const ssize_t got = ::read(fd_, chunk, sizeof chunk);
         if (got > 0)

@@ -105,8 +105,9 @@ struct ConversionRun::State {
     RunSettings settings;
     QStringList sources, targets;
     std::unique_ptr<WorkAhead> ahead;
-    WrittenTargets written;
-    RunSources runSources;
+    std::shared_ptr<RunMemory> memory = settings.memory ? settings.memory : std::make_shared<RunMemory>();
+    WrittenTargets& written = memory->written;
+    RunSources& runSources = memory->sources;
     std::atomic<int> askedToStop{0};
     bool stopping() const { return askedToStop != 0 || (settings.stop != nullptr && *settings.stop != 0); }
     int asked = 0;  // turns asked for

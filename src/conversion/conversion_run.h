@@ -17,6 +17,14 @@ struct RunEntry {
     QString target;
 };
 
+// What a run knows of the JPEGs it wrote and of the bitmaps it converts.
+// Runs fed one batch after another share it, so that no batch replaces a JPEG
+// another one wrote, under any spelling.
+struct RunMemory {
+    WrittenTargets written;
+    RunSources sources;
+};
+
 struct RunSettings {
     JpegOptions jpeg;  // a quality alone, as the window gives: cjpeg's defaults for the rest
     bool deleteSources = false;
@@ -35,6 +43,8 @@ struct RunSettings {
     // With replaceExisting off: a file already under the JPEG's name (or one
     // that appears there before it is named) stays, and the entry is skipped.
     bool keepExisting = false;
+    // Shared with the runs before and after this one; empty: its own.
+    std::shared_ptr<RunMemory> memory = nullptr;
 };
 
 // What became of one entry in its turn.

@@ -306,6 +306,9 @@ void CommandLineTest::trees_data() {
     QTest::newRow("dry run") << QStringList{"-n", "-r", "--delete", "-o", "out", "in/a", "in/x"} << QByteArray() << QStringList() << QStringList()
         << "convert in/a/one.bmp -> out/one.jpg\ndelete in/a/one.bmp\nconvert in/a/b/two.BMP -> out/b/two.jpg\ndelete in/a/b/two.BMP\n"
            "convert 'in/x/a'$'\\n''b.bmp' -> 'out/a'$'\\n''b.jpg'\ndelete 'in/x/a'$'\\n''b.bmp'\n" << QStringList{"in/x/a%0Ab.bmp"};
+    QTest::newRow("dry run, deleting beside a JPEG") << QStringList{"-n", "--delete", "in"} << QByteArray() << QStringList() << QStringList()
+        << "convert in/top.bmp -> in/top.jpg (the JPEG is there already: it stays, and the bitmap too unless it holds this picture)\n"
+        << QStringList{"in/top.jpg"};
     QTest::newRow("dry run, skipping") << QStringList{"-n", "--no-clobber", "--skip-existing", "in", "in/a"} << QByteArray() << QStringList()
         << QStringList() << "skip in/top.bmp (JPEG up to date)\nskip in/a/one.bmp (JPEG exists)\n" << QStringList{"in/top.jpg", "in/a/one.jpg/x.bmp"};
     const QString longest = "in/x/" + QString(251, 'n');  // with .bmp or .jpg, the longest name a folder holds
@@ -452,11 +455,15 @@ void CommandLineTest::progressOnATerminalOnly() {
 }
 
 void CommandLineTest::aListIsConvertedWhileItIsWritten() {
-    // The second path comes only once the first one's JPEG is there; meanwhile the bar counts without a total.
-    const QString list = "(echo in/top.bmp; for i in $(seq 200); do [ -e in/top.jpg ] && sleep 1 && echo in/a/one.bmp && break; sleep 0.1; done)";
+    // The next paths come only once the first one's JPEG is there; meanwhile the bar counts without a total.
+    // The last one's JPEG is the first one's, spelled through a link: a later batch must not write it again.
+    const QString list = "(echo in/a/one.bmp; for i in $(seq 200); do [ -e in/a/one.jpg ] && sleep 1 && echo in/top.bmp && "
+                         "echo in/link.bmp/one.bmp && break; sleep 0.1; done)";
     const Run r = run({"-qec", list + " | " + PELLICOR_PROGRAM + " --convert --files-from -", "/dev/null"}, {}, {}, "script");
-    QVERIFY2(r.out.contains("\r1 done ") && r.out.contains("\r\x1b[K2 converted, 0 failed"), qPrintable(r.out));
-    QVERIFY(completeJpeg("in/a/one.jpg"));
+    QVERIFY2(r.out.contains("\r1 done ") && r.out.contains("2 converted, 1 failed") &&
+                 r.out.contains("cannot save file in/link.bmp/one.jpg: Another file of this run has just written it"),
+             qPrintable(r.out));
+    QVERIFY(completeJpeg("in/top.jpg"));
 }
 
 void CommandLineTest::ctrlCLeavesNoPartialJpegAndLosesNoSource_data() {
