@@ -9,13 +9,11 @@
 #include <QSet>
 #include <QThread>
 #include <QThreadPool>
-#include <QtConcurrent/QtConcurrentMap>
 #include <QtConcurrent/QtConcurrentRun>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <deque>
-#include <numeric>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -268,15 +266,14 @@ EntryReport ConversionRun::State::turn() {
         for (const std::size_t i : toDelete) jpegs << targets[reports[i].index];
         const std::vector<bool> durable = makeDurable(jpegs);
         // Each bitmap checked and deleted on its own (a slow file system answers several at once).
-        std::vector<std::size_t> order(toDelete.size());
-        std::iota(order.begin(), order.end(), std::size_t{0});
+        // Plain tasks and their futures, whose hand-over the thread checker is told of.
         const auto remove = [&](std::size_t n) {
             deletion(reports[toDelete[n]].index, group[toDelete[n]].second, durable[n], reports[toDelete[n]]);
         };
-        if (order.size() > 1)
-            QtConcurrent::blockingMap(&deleters, order, remove);
-        else
-            remove(0);
+        QList<QFuture<void>> others;
+        for (std::size_t n = 1; n < toDelete.size(); ++n) others << QtConcurrent::run(&deleters, remove, n);
+        remove(0);
+        for (QFuture<void>& other : others) other.waitForFinished();
         for (const std::size_t i : toDelete)
             if (reports[i].deletion.isEmpty()) runSources.forget(sources[reports[i].index]);
     }
