@@ -1,6 +1,7 @@
 #include "run_log.h"
 
 #include "file_names.h"
+#include "file_util.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -27,16 +28,9 @@ bool RunLog::add(const QString& source, const QString& jpeg, const char* outcome
                             outcome + "\",\"reason\":" + jsonString(reason) + ",\"bytes\":" + QByteArray::number(bytes) +
                             ",\"time\":" + QByteArray::number(seconds, 'f', 6) + "}\n";
     // One write for the line (a file opened for adding takes it whole); more only if the system takes part of it.
-    for (qsizetype done = 0; done < line.size();) {
-        const ssize_t n = ::write(fd_, line.constData() + done, static_cast<std::size_t>(line.size() - done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error_ = n < 0 ? errno : EIO;
-            return false;
-        }
-        done += n;
-    }
-    return true;
+    if (files::writeAll(fd_, line.constData(), static_cast<std::size_t>(line.size()))) return true;
+    error_ = errno;
+    return false;
 }
 
 QByteArray jsonString(QStringView text) {

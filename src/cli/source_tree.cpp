@@ -130,21 +130,19 @@ public:
         if (!base_.isEmpty()) {
             const QString whole = absolutePath(path, cwd_);
             const QString within = base_ == QLatin1String("/") ? base_ : base_ + QLatin1Char('/');
-            if (!whole.startsWith(within) && whole != base_) {
-                failure(QStringLiteral("cannot convert %1: it is not below the base folder %2").arg(shownName(path), shownName(options_.base)));
-                return;
-            }
+            if (!whole.startsWith(within) && whole != base_) return notBelowBase(path);
             below = whole.mid(within.size());
         }
         struct stat st {};
-        if (::stat(systemPath(path).c_str(), &st) != 0) {
+        const files::ShortPath where = systemPath(path);
+        if (::stat(where.c_str(), &st) != 0) {
             failure(QStringLiteral("cannot access %1: %2").arg(shownName(path), systemReason(errno)));
         } else if (S_ISDIR(st.st_mode)) {
-            walkFolder(::open(systemPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), path, below, {});
+            walkFolder(::open(where.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), path, below, {});
         } else if (below.isEmpty() && !base_.isEmpty()) {
-            failure(QStringLiteral("cannot convert %1: it is not below the base folder %2").arg(shownName(path), shownName(options_.base)));
+            notBelowBase(path);
         } else {
-            const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+            const QString name = namePart(path);
             // Slash patterns meet a file given by name with its path below --base, or as given.
             if (excluded(fileNameBytes(name), fileNameBytes(base_.isEmpty() ? path : below), false)) return;
             addFile(path, base_.isEmpty() ? name : below, st);
@@ -154,6 +152,10 @@ public:
     const JobList& counts() const { return list_; }
 
 private:
+    void notBelowBase(const QString& path) {
+        failure(QStringLiteral("cannot convert %1: it is not below the base folder %2").arg(shownName(path), shownName(options_.base)));
+    }
+
     void failure(const QString& line) {
         ++list_.failed;
         fail_(QStringLiteral("pellicor: ") + line);

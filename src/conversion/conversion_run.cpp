@@ -162,9 +162,9 @@ void ConversionRun::State::name(int k, ImageResult& result, EntryReport& report)
             result.refuse(kAnotherFile);
         } else if (runSources.named(target)) {
             result.refuse(kASource);
-        } else if (struct stat st {}; !settings.replaceExisting && ::lstat(systemPath(target).c_str(), &st) == 0) {
+        } else if (struct stat st {}; !settings.replaceExisting && ::lstat(result.targetPath->c_str(), &st) == 0) {
             // An interrupted run may have named this very JPEG and not yet deleted its bitmap.
-            if (S_ISREG(st.st_mode) && result.jpeg && result.jpeg->sameBytesAs(systemPath(target).c_str()) == 1) {
+            if (S_ISREG(st.st_mode) && result.jpeg && result.jpeg->sameBytesAs(result.targetPath->c_str()) == 1) {
                 result.jpeg.reset();
                 written.add(target);
             } else if (settings.keepExisting) {

@@ -64,7 +64,8 @@ QString failureText(const ImageResult& result, const QString& source, const QStr
     case ImageOutcome::CannotFind: first = QStringLiteral("Cannot find file ") + source; break;
     case ImageOutcome::NoMemory:
         first = QStringLiteral("Not enough memory");
-        second = memoryNeed(result).isEmpty() ? source : source + QLatin1Char(' ') + memoryNeed(result);
+        second = source;
+        if (const QString need = memoryNeed(result); !need.isEmpty()) second += QLatin1Char(' ') + need;
         break;
     case ImageOutcome::CannotLoad: first = QStringLiteral("Cannot load file ") + source; break;
     case ImageOutcome::CannotSave: first = QStringLiteral("Cannot save file ") + target; break;
